@@ -1,0 +1,30 @@
+# Compiler and linker flags a distribution would use, applied to every target.
+# Shipped targets additionally call shipped_without_cxx_runtime().
+
+include(CheckPIESupported)
+check_pie_supported()
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+
+add_compile_options(-Wall -Wextra
+  -fstack-protector-strong -fstack-clash-protection -fcf-protection)
+if(WERROR)
+  add_compile_options(-Werror)
+endif()
+add_link_options(-Wl,-z,relro -Wl,-z,now -Wl,--as-needed)
+
+if(ENABLE_SANITIZERS)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+    -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+else()
+  # Fortification needs optimisation; the sanitizers replace it.
+  add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+endif()
+
+# What we ship needs only the C library (and GLib): no exceptions, no RTTI,
+# and nothing from libstdc++ or libgcc_s ends up among the NEEDED entries.
+function(shipped_without_cxx_runtime target)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
+endfunction()
