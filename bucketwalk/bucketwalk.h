@@ -1,0 +1,87 @@
+/*
+ * bucketwalk.h - an external iterator over GLib 1.2 hash tables
+ *
+ *	GHashIter *it = g_hash_iter_new (table);
+ *	gpointer key, val;
+ *
+ *	if (g_hash_iter_first (it, &key, &val))
+ *		do
+ *			use (key, val);
+ *		while (g_hash_iter_next (it, &key, &val));
+ *	g_hash_iter_destroy (it);
+ *
+ * (A table that may hold a null key needs g_hash_iter_next called until it
+ * returns null with *val null too, since such an entry also returns null.)
+ *
+ * The walk visits the buckets in ascending order and each bucket's chain
+ * from its head: the table's own order, neither insertion nor key order.
+ * An iterator only reads its table, and stays valid only while the table is
+ * not changed (no insert, remove, thaw or destroy) between g_hash_iter_new
+ * or the last g_hash_iter_first and the last g_hash_iter_next.
+ *
+ * The records below are GLib 1.2's own private layout, which the library
+ * reads directly; they must match the libglib-1.2.so.0 that made the table.
+ */
+#ifndef BUCKETWALK_H
+#define BUCKETWALK_H
+
+#include <glib.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct _GHashNode GHashNode;
+typedef struct _GHashIter GHashIter;
+
+/* One entry of a table, a link in the chain of its bucket. */
+struct _GHashNode
+{
+  gpointer key;
+  gpointer value;
+  GHashNode *next;		/* null at the end of the chain */
+};
+
+/* The body of GLib 1.2's GHashTable, field for field. */
+struct _GHashTable
+{
+  gint size;			/* number of buckets */
+  gint nnodes;
+  guint frozen;
+  GHashNode **nodes;		/* size chain heads; null for an empty bucket */
+  GHashFunc hash_func;
+  GCompareFunc key_compare_func;
+};
+
+/* An iterator: the table, the bucket index, and the entry it stands on
+ * (null when it stands on none).  Allocated by g_hash_iter_new only. */
+struct _GHashIter
+{
+  GHashTable *hash;
+  gint i;
+  GHashNode *node;
+};
+
+/* Returns a new iterator on t, already standing on its first entry (if
+ * any), to be freed with g_hash_iter_destroy; null when t is null. */
+GHashIter *g_hash_iter_new (GHashTable *t);
+
+/* (Re)starts the walk: stores the first entry's key and value in *key and
+ * *val and returns *key as read back after both stores; stores null in both
+ * and returns null when the table has no entry. */
+gpointer g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val);
+
+/* Moves to the next entry: stores its key and value in *key and *val and
+ * returns *key as read back after both stores; stores null in both and
+ * returns null at the end of the walk, and on every later call.  An entry
+ * whose key is null also returns null, with its value in *val. */
+gpointer g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val);
+
+/* Frees the iterator (null is ignored); the table is not touched. */
+void g_hash_iter_destroy (GHashIter *it);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* BUCKETWALK_H */
