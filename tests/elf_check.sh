@@ -22,7 +22,7 @@ syms=$(readelf --dyn-syms -W "$file")
 printf '%s\n' "$syms" | grep -q '__stack_chk_fail' || no "no stack protector"
 
 if [ -n "$exported" ]; then
-	got=$(printf '%s\n' "$syms" | awk '$7 != "UND" && $5 != "LOCAL" && $8 != "" {print $8}' |
+	got=$(printf '%s\n' "$syms" | awk '$1 ~ /^[0-9]+:$/ && $7 != "UND" && $5 != "LOCAL" && $8 != "" {print $8}' |
 		sed 's/@.*//' | sort | tr '\n' ' ')
 	want=$(printf '%s\n' $exported | sort | tr '\n' ' ')
 	[ "$got" = "$want" ] || no "exports '$got', expected '$want'"

@@ -1,0 +1,299 @@
+// The iterator on tables laid out by hand: every shape a walk can meet, the
+// contents of the slots and the iterator after each call, and the calls made
+// where the walk stands on no entry.  Each bucket array ends right before an
+// inaccessible page, so a read past the last bucket crashes the test.
+
+#include <bucketwalk.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "check.h"
+
+namespace {
+
+using Entry = std::pair<gpointer, gpointer>;
+using Buckets = std::vector<std::vector<Entry>>;
+
+gpointer
+P(long n)
+{
+	return GINT_TO_POINTER(n);
+}
+
+// A slot value that no call may leave behind.
+gpointer const junk = P(0x5a5a5a);
+
+class HandTable {
+public:
+	explicit HandTable(const Buckets &buckets) : HandTable(static_cast<gint>(buckets.size()))
+	{
+		for (size_t b = 0; b < buckets.size(); b++) {
+			GHashNode **link = &table.nodes[b];
+			for (const Entry &e : buckets[b]) {
+				nodes.push_back(std::make_unique<GHashNode>(GHashNode{e.first, e.second, nullptr}));
+				*link = nodes.back().get();
+				link = &(*link)->next;
+			}
+		}
+	}
+	// A table of size buckets, all empty; size may be 0 or negative, and then
+	// the table has no bucket array at all.
+	explicit HandTable(gint size)
+	{
+		table.size = size;
+		table.nnodes = -1;  // never read
+		if (size <= 0)
+			return;
+		const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+		const size_t bytes = sizeof(GHashNode *) * static_cast<size_t>(size);
+		map_len = (bytes + page - 1) / page * page + page;
+		map = static_cast<char *>(mmap(nullptr, map_len, PROT_READ | PROT_WRITE,
+					       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+		mprotect(map + map_len - page, page, PROT_NONE);
+		table.nodes = reinterpret_cast<GHashNode **>(map + map_len - page - bytes);
+	}
+	~HandTable()
+	{
+		if (map)
+			munmap(map, map_len);
+	}
+	HandTable(const HandTable &) = delete;
+	HandTable &operator=(const HandTable &) = delete;
+
+	GHashTable table{};
+
+private:
+	std::vector<std::unique_ptr<GHashNode>> nodes;
+	char *map = nullptr;
+	size_t map_len = 0;
+};
+
+// RAII for an iterator.
+struct Iter {
+	explicit Iter(GHashTable *t) : it(g_hash_iter_new(t)) {}
+	~Iter() { g_hash_iter_destroy(it); }
+	Iter(const Iter &) = delete;
+	Iter &operator=(const Iter &) = delete;
+	GHashIter *it;
+};
+
+// The result and both slots of one call, the slots filled with junk first.
+struct Step {
+	gpointer result, key, val;
+	bool operator==(const Step &o) const
+	{
+		return result == o.result && key == o.key && val == o.val;
+	}
+};
+
+Step
+first(GHashIter *it)
+{
+	Step s{nullptr, junk, junk};
+	s.result = g_hash_iter_first(it, &s.key, &s.val);
+	return s;
+}
+
+Step
+next(GHashIter *it)
+{
+	Step s{nullptr, junk, junk};
+	s.result = g_hash_iter_next(it, &s.key, &s.val);
+	return s;
+}
+
+const Step end{nullptr, nullptr, nullptr};
+
+Step
+at(const Entry &e)
+{
+	return {e.first, e.first, e.second};
+}
+
+// Walks from the first entry while the iterator stands on one.
+std::vector<Entry>
+walk(GHashIter *it)
+{
+	std::vector<Entry> seen;
+	for (Step s = first(it); it->node; s = next(it))
+		seen.emplace_back(s.key, s.val);
+	return seen;
+}
+
+void
+null_table()
+{
+	CHECK(g_hash_iter_new(nullptr) == nullptr);
+}
+
+void
+no_buckets()
+{
+	GHashNode stale{P(1), P(2), nullptr};
+	for (gint size : {0, -1, -1000}) {
+		HandTable h(size);  // nodes is null: reading it would crash
+		Iter i(&h.table);
+		CHECK(i.it->hash == &h.table && i.it->i == 0 && i.it->node == nullptr);
+		i.it->node = &stale;
+		CHECK(first(i.it) == end);
+		CHECK(i.it->i == 0 && i.it->node == nullptr);
+		CHECK(next(i.it) == end);
+	}
+}
+
+void
+empty_buckets()
+{
+	HandTable h(7);
+	Iter i(&h.table);
+	CHECK(i.it->i == 7 && i.it->node == nullptr);
+	CHECK(first(i.it) == end);
+	CHECK(i.it->i == 7 && i.it->node == nullptr);
+	CHECK(next(i.it) == end);
+	CHECK(i.it->i == 7 && i.it->node == nullptr);
+}
+
+void
+last_bucket_only()
+{
+	HandTable h(Buckets{{}, {}, {}, {}, {{P(40), P(41)}}});
+	Iter i(&h.table);
+	CHECK(first(i.it) == at({P(40), P(41)}));
+	CHECK(i.it->i == 4 && i.it->node == h.table.nodes[4]);
+	CHECK(next(i.it) == end);
+	CHECK(i.it->i == 5 && i.it->node == nullptr);
+}
+
+void
+chain_in_one_bucket()
+{
+	HandTable h(Buckets{{}, {{P(1), P(10)}, {P(2), P(20)}}, {}});
+	Iter i(&h.table);
+	CHECK(first(i.it) == at({P(1), P(10)}));
+	CHECK(next(i.it) == at({P(2), P(20)}));
+	CHECK(i.it->i == 1);
+	CHECK(next(i.it) == end);
+}
+
+void
+bucket_order_not_insertion_order()
+{
+	HandTable h(Buckets{{}, {}, {{P(5), P(50)}}, {}, {}, {{P(2), P(20)}}, {}});
+	Iter i(&h.table);
+	CHECK(walk(i.it) == (std::vector<Entry>{{P(5), P(50)}, {P(2), P(20)}}));
+}
+
+void
+next_right_after_new()
+{
+	HandTable two(Buckets{{{P(1), P(10)}}, {}, {{P(2), P(20)}}});
+	Iter i(&two.table);
+	CHECK(next(i.it) == at({P(2), P(20)}));
+
+	HandTable one(Buckets{{}, {{P(1), P(10)}}});
+	Iter j(&one.table);
+	CHECK(next(j.it) == end);
+}
+
+void
+restart_mid_walk()
+{
+	HandTable h(Buckets{{{P(1), P(10)}, {P(2), P(20)}}, {}, {{P(3), P(30)}}});
+	Iter i(&h.table);
+	const std::vector<Entry> all{{P(1), P(10)}, {P(2), P(20)}, {P(3), P(30)}};
+	first(i.it);
+	next(i.it);
+	CHECK(first(i.it) == at(all[0]));
+	CHECK(i.it->i == 0 && i.it->node == h.table.nodes[0]);
+	CHECK(walk(i.it) == all);
+	CHECK(walk(i.it) == all);
+}
+
+void
+null_key()
+{
+	HandTable h(Buckets{{}, {{nullptr, P(10)}}, {}, {{P(3), P(30)}}, {{nullptr, nullptr}}});
+	Iter i(&h.table);
+	CHECK(first(i.it) == (Step{nullptr, nullptr, P(10)}));
+	CHECK(next(i.it) == at({P(3), P(30)}));
+	CHECK(next(i.it) == end);  // a null key with a null value: only the state tells
+	CHECK(i.it->node == h.table.nodes[4]);
+	CHECK(next(i.it) == end);
+	CHECK(i.it->node == nullptr && i.it->i == 5);
+}
+
+void
+same_slot_for_key_and_value()
+{
+	HandTable h(Buckets{{{P(1), P(10)}, {P(2), P(20)}}});
+	Iter i(&h.table);
+	gpointer slot = junk;
+	CHECK(g_hash_iter_first(i.it, &slot, &slot) == P(10) && slot == P(10));
+	CHECK(g_hash_iter_next(i.it, &slot, &slot) == P(20) && slot == P(20));
+	CHECK(g_hash_iter_next(i.it, &slot, &slot) == nullptr && slot == nullptr);
+}
+
+void
+stays_at_the_end_without_reading()
+{
+	HandTable h(Buckets{{{P(1), P(10)}}, {}});
+	Iter i(&h.table);
+	next(i.it);
+	// Past the end the table may not be read again: take its buckets away.
+	GHashTable gone{};
+	gone.size = 1000;
+	i.it->hash = &gone;
+	for (int n = 0; n < 3; n++) {
+		CHECK(next(i.it) == end);
+		CHECK(i.it->node == nullptr && i.it->i == 2);
+	}
+}
+
+void
+large_sparse_table()
+{
+	// Big enough for the walk to prefetch ahead; entries at both ends, a long
+	// chain, and long runs of empty buckets.
+	const gint size = 100003;
+	Buckets b(size);
+	std::vector<Entry> want;
+	for (gint n = 0; n < size; n += (n % 7 == 0 ? 977 : 1) + 1)
+		b[static_cast<size_t>(n)].push_back({P(n + 1), P(-n)});
+	for (int n = 0; n < 500; n++)
+		b[50000].push_back({P(size + n), P(n)});
+	b[size - 1].push_back({P(size * 2), P(7)});
+	for (const auto &chain : b)
+		want.insert(want.end(), chain.begin(), chain.end());
+
+	HandTable h(b);
+	Iter i(&h.table);
+	CHECK(walk(i.it) == want);
+	CHECK(i.it->i == size && i.it->node == nullptr);
+	CHECK(next(i.it) == end);
+}
+
+}  // namespace
+
+int
+main()
+{
+	return check::run_all({
+		{"null table", null_table},
+		{"size 0 or less", no_buckets},
+		{"buckets without entries", empty_buckets},
+		{"only the last bucket", last_bucket_only},
+		{"two entries in one chain", chain_in_one_bucket},
+		{"buckets 2 and 5", bucket_order_not_insertion_order},
+		{"next right after new", next_right_after_new},
+		{"restart mid-walk", restart_mid_walk},
+		{"null key", null_key},
+		{"same slot for key and value", same_slot_for_key_and_value},
+		{"next after the end", stays_at_the_end_without_reading},
+		{"large sparse table", large_sparse_table},
+	});
+}
