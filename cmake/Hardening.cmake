@@ -16,6 +16,11 @@ if(ENABLE_SANITIZERS)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
     -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
+  # clang's check of indirect call types lives in the C++ part of the UBSan
+  # runtime, which C programs and C-linked libraries do not carry.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    add_compile_options(-fno-sanitize=function)
+  endif()
 else()
   # Fortification needs optimisation; the sanitizers replace it.
   add_compile_definitions($<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
