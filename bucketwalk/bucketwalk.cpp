@@ -1,11 +1,12 @@
 // The four operations of libbucketwalk.  They read a GLib 1.2 table through
 // the layout declared in bucketwalk.h and never write to it.
 //
-// g_hash_iter_next is the hot path: one call per entry.  It keeps the common
-// step (the next node of the same chain) short, and only when it moves on to
-// later buckets does it read the table record.  On large tables, where a walk
-// waits on cache misses, it also prefetches the first node of the bucket
-// prefetch_distance buckets ahead, so that those misses overlap.
+// g_hash_iter_next is the hot path, one call per entry.  The step along a
+// chain is kept as short as it can be: no table access, each slot written
+// once.  The step to the next bucket comes second; scanning past empty
+// buckets is out of line (next_bucket).  On large tables, where a walk waits
+// on cache misses, each bucket reached prefetches the first node of the
+// bucket prefetch_distance buckets ahead, so that the misses overlap.
 
 #include "bucketwalk.h"
 
@@ -26,43 +27,75 @@ static_assert(offsetof(GHashTable, nodes) == 16 && sizeof(GHashTable) == 40,
 
 namespace {
 
-constexpr gint prefetch_distance = 8;
-// Below this many buckets a table is assumed to sit in the cache already.
-constexpr gint prefetch_min_size = 1 << 14;
+// How far ahead of the walk the first node of a bucket is prefetched, and
+// from how many buckets on: smaller tables sit in the caches already, and
+// there the prefetches would only cost instructions.
+constexpr gint prefetch_distance = 16;
+constexpr gint prefetch_min_size = 1 << 18;
 
-inline void
-prefetch_heads(GHashNode *const *nodes, gint size, gint from, gint to)
+inline gpointer
+no_entry(gpointer *key, gpointer *val)
 {
-	if (size < prefetch_min_size)
-		return;
-	if (to > size)
-		to = size;
-	for (gint j = from; j < to; j++)
-		__builtin_prefetch(nodes[j]);
+	*key = nullptr;
+	*val = nullptr;
+	return nullptr;
 }
 
-// Moves it to the first entry of the buckets after it->i; null at the end,
-// where it->i is the table's size.
-__attribute__((noinline)) GHashNode *
-next_bucket(GHashIter *it)
+// Hands out n's key and value.  The result is the key slot read back after
+// both writes: with one slot for key and value, it is the value.
+inline gpointer
+found(const GHashNode *n, gpointer *key, gpointer *val)
+{
+	*key = n->key;
+	*val = n->value;
+	return *key;
+}
+
+// Prefetches the first node of the bucket prefetch_distance buckets ahead of
+// bucket i, where the walk has arrived; reads no bucket past the last one.
+// Returns result, so that callers can end with it as a tail call.
+__attribute__((noinline)) gpointer
+prefetch_ahead(gpointer result, GHashNode *const *nodes, gint size, gint i)
+{
+	if (i < size - prefetch_distance)
+		__builtin_prefetch(nodes[i + prefetch_distance]);
+	// Keeps GCC from taking the function for one without effects and
+	// deleting its calls.
+	asm volatile("" ::: "memory");
+	return result;
+}
+
+// Hands out n, the first node of bucket i, which the walk has just reached.
+inline gpointer
+arrived(const GHashTable *t, gint i, const GHashNode *n, gpointer *key, gpointer *val)
+{
+	gpointer result = found(n, key, val);
+	if (__builtin_expect(t->size < prefetch_min_size, 1))
+		return result;
+	return prefetch_ahead(result, t->nodes, t->size, i);
+}
+
+// The chain of bucket it->i is done: moves to the first entry of a later
+// bucket, or to the end, where it->i is the table's size.
+__attribute__((noinline)) gpointer
+next_bucket(GHashIter *it, gpointer *key, gpointer *val)
 {
 	const GHashTable *t = it->hash;
-	GHashNode *const *nodes = t->nodes;
+	GHashNode *const *const nodes = t->nodes;
 	const gint size = t->size;
-	const gint from = it->i;
-	GHashNode *n = nullptr;
-	gint i = from;
+	gint i = it->i;
+	GHashNode *n;
 
-	while (!n) {
+	do {
 		if (++i >= size) {
 			it->i = i;
-			return nullptr;
+			it->node = nullptr;
+			return no_entry(key, val);
 		}
-		n = nodes[i];
-	}
+	} while ((n = nodes[i]) == nullptr);
 	it->i = i;
-	prefetch_heads(nodes, size, from + prefetch_distance + 1, i + prefetch_distance + 1);
-	return n;
+	it->node = n;
+	return arrived(t, i, n, key, val);
 }
 
 }  // namespace
@@ -71,30 +104,23 @@ BW_EXPORT gpointer
 g_hash_iter_first(GHashIter *it, gpointer *key, gpointer *val)
 {
 	const GHashTable *t = it->hash;
-	const gint size = t->size;
 
 	it->i = 0;
 	*key = nullptr;
 	*val = nullptr;
-	if (size <= 0) {
+	if (t->size <= 0) {
+		// No bucket array to read; the iterator stands on no entry.
 		it->node = nullptr;
 		return nullptr;
 	}
-
+	// A bucket is read only once its index is known to be below size.
 	GHashNode *const *nodes = t->nodes;
-	GHashNode *n = nullptr;
-	gint i = 0;
-	for (; i < size; i++)
-		if ((n = nodes[i]) != nullptr)
-			break;
-	it->i = i;
-	it->node = n;
-	if (!n)
-		return nullptr;
-	prefetch_heads(nodes, size, i + 1, i + prefetch_distance + 1);
-	*key = n->key;
-	*val = n->value;
-	return *key;
+	for (; it->i < t->size; it->i++) {
+		it->node = nodes[it->i];
+		if (it->node)
+			return arrived(t, it->i, it->node, key, val);
+	}
+	return nullptr;
 }
 
 BW_EXPORT GHashIter *
@@ -102,6 +128,7 @@ g_hash_iter_new(GHashTable *t)
 {
 	if (!t)
 		return nullptr;
+	// g_malloc ends the process if memory is exhausted: no test needed.
 	GHashIter *it = static_cast<GHashIter *>(g_malloc(sizeof *it));
 	gpointer key, val;
 
@@ -114,24 +141,25 @@ g_hash_iter_new(GHashTable *t)
 BW_EXPORT gpointer
 g_hash_iter_next(GHashIter *it, gpointer *key, gpointer *val)
 {
-	*key = nullptr;
-	*val = nullptr;
 	GHashNode *n = it->node;
-	// Standing on no entry (after the end, or on an empty table): stay there.
+
+	// Standing on no entry (after the end, or on a table without entries):
+	// stay there and read nothing.
 	if (__builtin_expect(n == nullptr, 0))
-		return nullptr;
+		return no_entry(key, val);
 	n = n->next;
 	if (__builtin_expect(n == nullptr, 0)) {
-		n = next_bucket(it);
+		// Most often the next bucket has an entry; else scan out of line.
+		const GHashTable *t = it->hash;
+		const gint i = it->i + 1;
+		if (__builtin_expect(i >= t->size || (n = t->nodes[i]) == nullptr, 0))
+			return next_bucket(it, key, val);
+		it->i = i;
 		it->node = n;
-		if (!n)
-			return nullptr;
-	} else {
-		it->node = n;
+		return arrived(t, i, n, key, val);
 	}
-	*key = n->key;
-	*val = n->value;
-	return *key;
+	it->node = n;
+	return found(n, key, val);
 }
 
 BW_EXPORT void

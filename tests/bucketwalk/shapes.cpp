@@ -257,15 +257,15 @@ stays_at_the_end_without_reading()
 void
 large_sparse_table()
 {
-	// Big enough for the walk to prefetch ahead; entries at both ends, a long
-	// chain, and long runs of empty buckets.
-	const gint size = 100003;
+	// Big enough for the walk to prefetch ahead (2^18 buckets and more);
+	// entries at both ends, a long chain, and long runs of empty buckets.
+	const gint size = 300007;
 	Buckets b(size);
 	std::vector<Entry> want;
 	for (gint n = 0; n < size; n += (n % 7 == 0 ? 977 : 1) + 1)
 		b[static_cast<size_t>(n)].push_back({P(n + 1), P(-n)});
 	for (int n = 0; n < 500; n++)
-		b[50000].push_back({P(size + n), P(n)});
+		b[150000].push_back({P(size + n), P(n)});
 	b[size - 1].push_back({P(size * 2), P(7)});
 	for (const auto &chain : b)
 		want.insert(want.end(), chain.begin(), chain.end());
