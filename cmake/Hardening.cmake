@@ -6,7 +6,7 @@ check_pie_supported()
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 
 add_compile_options(-Wall -Wextra
-  -fstack-protector-strong -fstack-clash-protection -fcf-protection)
+  -fstack-protector-strong -fstack-clash-protection)
 if(WERROR)
   add_compile_options(-Werror)
 endif()
