@@ -13,5 +13,6 @@ set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 find_program(QEMU_I386 qemu-i386 REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU_I386})
-# pkg-config must look for i386 libraries only.
-set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/local/lib/i386-linux-gnu/pkgconfig:/usr/lib32/pkgconfig:/usr/share/pkgconfig")
+# pkg-config looks in the i386 directories first; a library found in the
+# generic ones is used only if it links for i386 (see GLib12.cmake).
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/local/lib/i386-linux-gnu/pkgconfig:/usr/lib32/pkgconfig:/usr/local/lib/pkgconfig:/usr/lib/pkgconfig:/usr/share/pkgconfig")
