@@ -5,8 +5,8 @@
 // chain is kept as short as it can be: no table access, each slot written
 // once.  The step to the next bucket comes second; scanning past empty
 // buckets is out of line (next_bucket).  On large tables, where a walk waits
-// on cache misses, each bucket reached prefetches the first node of the
-// bucket prefetch_distance buckets ahead, so that the misses overlap.
+// on cache misses, each bucket reached prefetches the first two nodes of
+// buckets further ahead (prefetch_ahead), so that the misses overlap.
 
 #include "bucketwalk.h"
 
@@ -27,9 +27,9 @@ static_assert(offsetof(GHashTable, nodes) == 16 && sizeof(GHashTable) == 40,
 
 namespace {
 
-// How far ahead of the walk the first node of a bucket is prefetched, and
-// from how many buckets on: smaller tables sit in the caches already, and
-// there the prefetches would only cost instructions.
+// How far ahead of the walk nodes are prefetched, in buckets, and from how
+// many buckets on: smaller tables sit in the caches already, and there the
+// prefetches would only cost instructions.
 constexpr gint prefetch_distance = 16;
 constexpr gint prefetch_min_size = 1 << 18;
 
@@ -51,14 +51,19 @@ found(const GHashNode *n, gpointer *key, gpointer *val)
 	return *key;
 }
 
-// Prefetches the first node of the bucket prefetch_distance buckets ahead of
-// bucket i, where the walk has arrived; reads no bucket past the last one.
-// Returns result, so that callers can end with it as a tail call.
+// Prefetches ahead of bucket i, where the walk has arrived, in two stages:
+// the first node of the bucket 2 * prefetch_distance ahead, and the second
+// node of the bucket prefetch_distance ahead, whose first node the first
+// stage brought in earlier.  Reads no bucket past the last one.  Returns
+// result, so that callers can end with it as a tail call.
 __attribute__((noinline)) gpointer
 prefetch_ahead(gpointer result, GHashNode *const *nodes, gint size, gint i)
 {
-	if (i < size - prefetch_distance)
-		__builtin_prefetch(nodes[i + prefetch_distance]);
+	if (i < size - 2 * prefetch_distance) {
+		__builtin_prefetch(nodes[i + 2 * prefetch_distance]);
+		if (const GHashNode *n = nodes[i + prefetch_distance])
+			__builtin_prefetch(n->next);
+	}
 	// Keeps GCC from taking the function for one without effects and
 	// deleting its calls.
 	asm volatile("" ::: "memory");
