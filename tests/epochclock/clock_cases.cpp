@@ -104,8 +104,10 @@ die_in_child(const char *what)
 	_exit(126);
 }
 
-// Removes CAP_SYS_TIME from every set of this process, and refuses to go on
-// unless it is really gone.
+// Removes CAP_SYS_TIME from this process, so that neither it nor what it
+// executes can have it again (no_new_privs), and refuses to go on unless it
+// is really gone.  (Dropping it from the bounding set needs root; without
+// root the process cannot hold it to begin with.)
 void
 drop_clock_privilege()
 {
@@ -113,23 +115,16 @@ drop_clock_privilege()
 	__user_cap_data_struct data[2] = {};
 	const unsigned bit = 1u << CAP_SYS_TIME;
 
-	if (prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0) < 0 && errno != EPERM)
-		die_in_child("PR_CAPBSET_DROP");
-	prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+	prctl(PR_CAPBSET_DROP, CAP_SYS_TIME, 0, 0, 0);
 	if (syscall(SYS_capget, &hdr, data) < 0)
 		die_in_child("capget");
 	data[0].effective &= ~bit;
 	data[0].permitted &= ~bit;
 	data[0].inheritable &= ~bit;
-	if (syscall(SYS_capset, &hdr, data) < 0)
-		die_in_child("capset");
-	if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) < 0)
-		die_in_child("PR_SET_NO_NEW_PRIVS");
-
-	if (syscall(SYS_capget, &hdr, data) < 0)
-		die_in_child("capget");
-	if ((data[0].effective | data[0].permitted | data[0].inheritable) & bit ||
-	    prctl(PR_CAPBSET_READ, CAP_SYS_TIME, 0, 0, 0) == 1) {
+	if (syscall(SYS_capset, &hdr, data) < 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) < 0)
+		die_in_child("dropping CAP_SYS_TIME");
+	if (syscall(SYS_capget, &hdr, data) < 0 ||
+	    (data[0].effective | data[0].permitted | data[0].inheritable) & bit) {
 		errno = EPERM;
 		die_in_child("CAP_SYS_TIME is still held; refusing to run");
 	}
