@@ -161,10 +161,14 @@ run(const Case &c, const TempDir &dir)
 	if (c.use_preload && !emulator)
 		env.push_back(std::string("LD_PRELOAD=") + preload);
 
+	// A pipe whose reading end is closed before the program starts.
 	int pipefd[2] = {-1, -1};
-	if (c.out_to == Out::closed_pipe && pipe(pipefd) < 0) {
-		std::perror("pipe");
-		std::exit(2);
+	if (c.out_to == Out::closed_pipe) {
+		if (pipe(pipefd) < 0) {
+			std::perror("pipe");
+			std::exit(2);
+		}
+		close(pipefd[0]);
 	}
 
 	pid_t pid = fork();
@@ -183,7 +187,6 @@ run(const Case &c, const TempDir &dir)
 			o = open("/dev/full", O_WRONLY);
 			break;
 		case Out::closed_pipe:
-			close(pipefd[0]);
 			o = pipefd[1];
 			break;
 		}
@@ -204,10 +207,8 @@ run(const Case &c, const TempDir &dir)
 		execve(emulator ? emulator : program, av.data(), ev.data());
 		die_in_child("execve");
 	}
-	if (pipefd[0] >= 0) {
-		close(pipefd[0]);
+	if (pipefd[1] >= 0)
 		close(pipefd[1]);
-	}
 	int status;
 	if (waitpid(pid, &status, 0) < 0) {
 		std::perror("waitpid");
