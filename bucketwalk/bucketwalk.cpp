@@ -154,6 +154,11 @@ g_hash_iter_next(GHashIter *it, gpointer *key, gpointer *val)
 		return no_entry(key, val);
 	n = n->next;
 	if (__builtin_expect(n == nullptr, 0)) {
+#if defined(__i386__)
+		// With i386's few registers the inline step below would make
+		// every call save and restore four of them.
+		return next_bucket(it, key, val);
+#else
 		// Most often the next bucket has an entry; else scan out of line.
 		const GHashTable *t = it->hash;
 		const gint i = it->i + 1;
@@ -162,6 +167,7 @@ g_hash_iter_next(GHashIter *it, gpointer *key, gpointer *val)
 		it->i = i;
 		it->node = n;
 		return arrived(t, i, n, key, val);
+#endif
 	}
 	it->node = n;
 	return found(n, key, val);
