@@ -1,5 +1,5 @@
 # Compiler and linker flags a distribution would use, applied to every target.
-# Shipped targets additionally call shipped_without_cxx_runtime().
+# Shipped targets (and the GLib stand-in) also call without_cxx_runtime().
 
 include(CheckPIESupported)
 check_pie_supported()
@@ -28,7 +28,7 @@ endif()
 
 # What we ship needs only the C library (and GLib): no exceptions, no RTTI,
 # and nothing from libstdc++ or libgcc_s ends up among the NEEDED entries.
-function(shipped_without_cxx_runtime target)
+function(without_cxx_runtime target)
   target_compile_options(${target} PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
