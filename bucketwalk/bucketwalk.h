@@ -10,8 +10,9 @@
  *		while (g_hash_iter_next (it, &key, &val));
  *	g_hash_iter_destroy (it);
  *
- * (A table that may hold a null key needs g_hash_iter_next called until it
- * returns null with *val null too, since such an entry also returns null.)
+ * In a table that may hold a null key a null result does not mean the end,
+ * since such an entry returns null too: the walk has ended when it->node
+ * is null.
  *
  * The walk visits the buckets in ascending order and each bucket's chain
  * from its head: the table's own order, neither insertion nor key order.
