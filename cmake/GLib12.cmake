@@ -15,9 +15,32 @@ if(NOT GLIB12 MATCHES "^(auto|real|standin)$")
   message(FATAL_ERROR "GLIB12 must be auto, real or standin, not '${GLIB12}'")
 endif()
 
+# Turns "-L/dir -lglib" into full library paths, so that programs built in
+# the tree find a GLib outside the linker's usual directories when they run.
+function(_glib12_resolve_libs out ldflags)
+  set(dirs)
+  set(libs)
+  foreach(flag IN LISTS ldflags)
+    if(flag MATCHES "^-L(.+)")
+      list(APPEND dirs ${CMAKE_MATCH_1})
+    elseif(flag MATCHES "^-l(.+)")
+      unset(lib)
+      find_library(lib NAMES ${CMAKE_MATCH_1} HINTS ${dirs} NO_CACHE)
+      if(lib)
+        list(APPEND libs ${lib})
+      else()
+        list(APPEND libs ${flag})
+      endif()
+    else()
+      list(APPEND libs ${flag})
+    endif()
+  endforeach()
+  set(${out} ${libs} PARENT_SCOPE)
+endfunction()
+
+# cflags and libs are lists.
 function(_glib12_usable cflags libs from)
-  separate_arguments(cflags UNIX_COMMAND "${cflags}")
-  separate_arguments(libs UNIX_COMMAND "${libs}")
+  _glib12_resolve_libs(libs "${libs}")
   set(src ${CMAKE_BINARY_DIR}/glib12-check.c)
   file(WRITE ${src} [=[
 #include <glib.h>
@@ -62,6 +85,8 @@ if(NOT GLIB12 STREQUAL standin)
           OUTPUT_VARIABLE cflags OUTPUT_STRIP_TRAILING_WHITESPACE)
         execute_process(COMMAND ${GLIB12_CONFIG} --libs
           OUTPUT_VARIABLE libs OUTPUT_STRIP_TRAILING_WHITESPACE)
+        separate_arguments(cflags UNIX_COMMAND "${cflags}")
+        separate_arguments(libs UNIX_COMMAND "${libs}")
         _glib12_usable("${cflags}" "${libs}" "${GLIB12_CONFIG} ${version}")
       endif()
     endif()
