@@ -69,7 +69,9 @@ set(const char *name, const char *arg)
 int
 main(int argc, char *argv[])
 {
-	const char *name = argc > 0 ? argv[0] : "epochclock";
+	/* A launcher may pass an empty name, and a program executed with no
+	 * arguments at all gets one empty argument from current kernels. */
+	const char *name = argc > 0 && *argv[0] ? argv[0] : "epochclock";
 
 	if (argc <= 1)
 		return show(name);
