@@ -1,0 +1,237 @@
+#!/usr/bin/env bash
+# epochclock against a real kernel clock: for each architecture, boots a
+# Debian 12 kernel under qemu-system with a small initramfs that holds the
+# freshly built epochclock, the loader and C library it needs, a static
+# busybox and the case table below (the guest's /init), and reads the
+# results from the serial console.  Only the virtual machine's clock is
+# ever set: /init refuses to run unless it is process 1 of a kernel booted
+# with this script's marker on its command line.
+#
+#   tests/vm/systest.sh [BUILD_DIR]   (default build; epochclock is taken
+#                                     from BUILD_DIR/{x86_64,i386}/epochclock)
+#
+# Kernels, busybox and the C libraries are fetched with apt-get download into
+# BUILD_DIR/vm-cache and unpacked there with dpkg-deb; nothing is installed.
+# The i386 packages need "dpkg --add-architecture i386" (./run does it).
+# Each boot is limited to SYSTEST_TIMEOUT seconds (default 300).
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-build}" && pwd)
+cache=$build/vm-cache
+limit=${SYSTEST_TIMEOUT:-300}
+mkdir -p "$cache"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+passed=0 failed=0
+
+# Downloads the newest version of a package into the cache (once) and prints
+# the path of its .deb.
+fetch() {
+	local uri file
+	read -r uri file _ < <(apt-get download --print-uris "$1" 2>/dev/null) ||
+		{ echo "systest: no package $1 (apt-get update?)" >&2; return 1; }
+	if [ ! -s "$cache/$file" ]; then
+		(cd "$cache" && apt-get download "$1" >/dev/null 2>"$work/apt.err") ||
+			{ echo "systest: downloading $1 failed:" >&2; cat "$work/apt.err" >&2; return 1; }
+	fi
+	echo "$cache/$file"
+}
+
+# The kernel image the metapackage (linux-image-686, linux-image-amd64)
+# points at today: the newest the archive offers.
+kernel() {
+	local meta=$1 pkg deb dir
+	pkg=$(apt-cache depends "$meta" 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)/\1/p' | head -1)
+	[ -n "$pkg" ] || { echo "systest: cannot resolve $meta" >&2; return 1; }
+	deb=$(fetch "$pkg") || return 1
+	dir=$cache/$(basename "$deb" .deb)
+	if [ ! -d "$dir" ]; then
+		# Only the kernel image is needed, not the modules.
+		mkdir -p "$dir.tmp" && dpkg-deb --fsys-tarfile "$deb" |
+			tar -x -C "$dir.tmp" --wildcards './boot/vmlinuz-*' && mv "$dir.tmp" "$dir" ||
+			{ echo "systest: cannot unpack $deb" >&2; return 1; }
+	fi
+	echo "$dir"/boot/vmlinuz-*
+}
+
+# Unpacks a package into the cache (once) and prints the directory.
+unpack() {
+	local deb dir
+	deb=$(fetch "$1") || return 1
+	dir=$cache/$(basename "$deb" .deb)
+	[ -d "$dir" ] || { dpkg-deb -x "$deb" "$dir.tmp" && mv "$dir.tmp" "$dir"; } ||
+		{ echo "systest: cannot unpack $deb" >&2; return 1; }
+	echo "$dir"
+}
+
+# The guest's /init: runs as process 1, executes the cases, prints one line
+# per case and the totals on the console, and powers the machine off.
+write_init() {
+	cat >"$1" <<'INIT'
+#!/bin/sh
+# Process 1 of the test machine, booted with the marker, or nothing at all.
+if [ $$ -ne 1 ]; then
+	echo "systest: not the test machine's init; refusing to set any clock" >&2
+	exit 1
+fi
+export PATH=/bin LC_ALL=C
+mount -t proc proc /proc
+mount -t devtmpfs dev /dev
+mount -t tmpfs tmp /tmp
+exec </dev/console >/dev/console 2>&1
+arch=$(sed -n 's/.*epochclock\.systest=\([a-z0-9_]*\).*/\1/p' /proc/cmdline)
+if [ -z "$arch" ]; then
+	echo "systest: booted without the marker; refusing to set any clock"
+	poweroff -f
+fi
+
+passed=0 failed=0
+
+# run USER ARG...: runs epochclock as root or as an unprivileged user, with
+# its output in /tmp/out and /tmp/err, its status in $st, and the clock as
+# date reads it just before and after in $c0 and $c1.
+run() {
+	user=$1
+	shift
+	c0=$(date +%s)
+	if [ "$user" = root ]; then
+		epochclock "$@"
+	else
+		asuser 65534 epochclock "$@"
+	fi >/tmp/out 2>/tmp/err
+	st=$?
+	c1=$(date +%s)
+}
+
+# expect NAME STDOUT STDERR STATUS [LOW HIGH]: the last run's output and
+# status, exactly (with \n escapes), and the clock afterwards in [LOW, HIGH].
+expect() {
+	printf '%b' "$2" >/tmp/want.out
+	printf '%b' "$3" >/tmp/want.err
+	why=
+	cmp -s /tmp/want.out /tmp/out || why="$why; stdout [$(cat /tmp/out)]"
+	cmp -s /tmp/want.err /tmp/err || why="$why; stderr [$(cat /tmp/err)]"
+	[ "$st" = "$4" ] || why="$why; status $st"
+	if [ $# -gt 4 ] && ! { [ "$c1" -ge "$5" ] && [ "$c1" -le "$6" ]; }; then
+		why="$why; clock $c1, not in [$5, $6]"
+	fi
+	if [ -z "$why" ]; then
+		passed=$((passed + 1))
+		echo "ok $arch: $1"
+	else
+		failed=$((failed + 1))
+		echo "FAIL $arch: $1$why"
+	fi
+}
+
+# print: the seconds printed, read against date before and after.
+printed() {
+	p=$(cat /tmp/out)
+	[ "$p" = "$c1" ] || p=$c0
+}
+
+invalid='epochclock: invalid value entered.\n'
+
+run root
+printed
+expect "print agrees with the clock" "$p\n" "" 0
+
+run root 0x10
+expect "0x10 sets 16" "" "" 0 16 17
+run root 010
+expect "010 sets 8" "" "" 0 8 9
+run root " 42"
+expect "' 42' sets 42" "" "" 0 42 43
+
+run root -1
+expect "-1 is refused by the kernel, clock unchanged" "" "epochclock: Invalid argument\n" 255 $c0 $((c0 + 1))
+for arg in 42abc "" $([ "$arch" = i386 ] && echo 2147483648); do
+	run root "$arg"
+	expect "'$arg' is invalid, clock unchanged" "" "$invalid" 255 $c0 $((c0 + 1))
+done
+
+run user 1000
+expect "unprivileged: setting is not permitted, clock unchanged" \
+	"" "epochclock: Operation not permitted\n" 255 $c0 $((c0 + 1))
+run user
+printed
+expect "unprivileged: printing works" "$p\n" "" 0
+
+# Past 2^31 - 1 (on i386, 64-bit time on a 32-bit kernel).  The 32-bit
+# busybox cannot read such a clock, so epochclock's own output is checked.
+run root 2147483646
+expect "2147483646 is set" "" "" 0
+sleep 3
+run root
+p=$(cat /tmp/out)
+case $p in 21474836[4-9][0-9] | 2147483[7-9][0-9][0-9]) ;; *) p="seconds past 2147483647" ;; esac
+expect "print after 2038-01-19" "$p\n" "" 0
+
+echo "$arch: $passed passed, $failed failed"
+poweroff -f
+INIT
+}
+
+# boot ARCH: builds the initramfs for ARCH and runs the cases in a VM.
+boot() {
+	local arch=$1 qemu meta libc triplet interp
+	case $arch in
+	i386) qemu=qemu-system-i386 meta=linux-image-686:i386 libc=libc6:i386 triplet=i386-linux-gnu ;;
+	x86_64) qemu=qemu-system-x86_64 meta=linux-image-amd64 libc=libc6:amd64 triplet=x86_64-linux-gnu ;;
+	esac
+	local prog=$build/$arch/epochclock/epochclock
+	[ -x "$prog" ] || { echo "systest: $prog is missing; build the $arch preset first" >&2; return 1; }
+
+	local vmlinuz libcdir busybox
+	vmlinuz=$(kernel "$meta") && libcdir=$(unpack "$libc") && busybox=$(unpack busybox-static:i386) ||
+		return 1
+
+	local root=$work/root-$arch
+	mkdir -p "$root"/{bin,dev,proc,tmp,lib/$triplet}
+	chmod 755 "$root" "$root"/*
+	cp "$busybox/bin/busybox" "$root/bin/"
+	for applet in sh mount sed cat cmp date printf sleep poweroff; do
+		ln -s busybox "$root/bin/$applet"
+	done
+	install -m 755 "$prog" "$root/bin/epochclock"
+	gcc -m32 -static -O2 -o "$root/bin/asuser" "$here/asuser.c" ||
+		{ echo "systest: cannot build asuser" >&2; return 1; }
+	# The loader where the program's interpreter path names it, the C
+	# library where the loader looks.
+	interp=$(readelf -l "$prog" | sed -n 's/.*interpreter: \(.*\)]/\1/p')
+	cp -a "$libcdir/lib/$triplet"/{ld-linux*.so.2,libc.so.6} "$root/lib/$triplet/"
+	mkdir -p "$root$(dirname "$interp")"
+	[ -e "$root$interp" ] || cp -a "$libcdir$interp" "$root$interp"
+	write_init "$root/init"
+	chmod 755 "$root/init"
+	(cd "$root" && find . | cpio -o -H newc -R 0:0 --quiet) | gzip -1 >"$work/initrd-$arch.gz"
+
+	local accel=tcg
+	[ -r /dev/kvm ] && [ -w /dev/kvm ] && accel=kvm
+	local log=$work/console-$arch.log
+	echo "== $arch: $(basename "$vmlinuz") under $qemu ($accel)"
+	timeout -k 5 "$limit" "$qemu" -accel $accel -m 256 -nodefaults -display none \
+		-no-reboot -nic none -serial "file:$log" \
+		-kernel "$vmlinuz" -initrd "$work/initrd-$arch.gz" \
+		-append "console=ttyS0 quiet panic=-1 epochclock.systest=$arch"
+	local qstatus=$?
+	tr -d '\r' <"$log" >"$log.txt"
+	grep -E "^(ok|FAIL) $arch: " "$log.txt"
+	local totals
+	totals=$(sed -n "s/^$arch: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p" "$log.txt")
+	if [ -z "$totals" ]; then
+		[ $qstatus = 124 ] && echo "systest: $arch: no result within $limit s" >&2
+		echo "systest: $arch: the machine did not finish the cases; its console:" >&2
+		tail -n 40 "$log.txt" >&2
+		return 1
+	fi
+	passed=$((passed + ${totals% *}))
+	failed=$((failed + ${totals#* }))
+}
+
+for arch in i386 x86_64; do
+	boot "$arch" || failed=$((failed + 1))
+done
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
