@@ -8,6 +8,8 @@
 // on cache misses, each bucket reached prefetches the first two nodes of
 // buckets further ahead (prefetch_ahead), so that the misses overlap.
 
+// The library defines the function that the header's inline step stands for.
+#define BUCKETWALK_NO_INLINE
 #include "bucketwalk.h"
 
 #include <cstddef>
