@@ -5,10 +5,10 @@
 
 #include <bucketwalk.h>
 
+#include <dlfcn.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -28,34 +28,45 @@ P(long n)
 // A slot value that no call may leave behind.
 gpointer const junk = P(0x5a5a5a);
 
+// A table laid out by hand in one mapping: the nodes, then the bucket array
+// ending right before an inaccessible page.  Once built, the whole table is
+// made read-only, so that a walk that writes to it crashes.
 class HandTable {
 public:
-	explicit HandTable(const Buckets &buckets) : HandTable(static_cast<gint>(buckets.size()))
+	explicit HandTable(const Buckets &buckets)
 	{
-		for (size_t b = 0; b < buckets.size(); b++) {
-			GHashNode **link = &table.nodes[b];
-			for (const Entry &e : buckets[b]) {
-				nodes.push_back(std::make_unique<GHashNode>(GHashNode{e.first, e.second, nullptr}));
-				*link = nodes.back().get();
-				link = &(*link)->next;
-			}
-		}
-	}
-	// A table of size buckets, all empty; size may be 0 or negative, and then
-	// the table has no bucket array at all.
-	explicit HandTable(gint size)
-	{
+		const gint size = static_cast<gint>(buckets.size());
 		table.size = size;
 		table.nnodes = -1;  // never read
-		if (size <= 0)
+		if (size == 0)
 			return;
-		const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-		const size_t bytes = sizeof(GHashNode *) * static_cast<size_t>(size);
-		map_len = (bytes + page - 1) / page * page + page;
+		size_t entries = 0;
+		for (const auto &chain : buckets)
+			entries += chain.size();
+		const size_t nodes = sizeof(GHashNode) * entries;
+		const size_t bytes = sizeof(GHashNode *) * buckets.size();
+		map_len = (nodes + bytes + page - 1) / page * page + page;
 		map = static_cast<char *>(mmap(nullptr, map_len, PROT_READ | PROT_WRITE,
 					       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
 		mprotect(map + map_len - page, page, PROT_NONE);
 		table.nodes = reinterpret_cast<GHashNode **>(map + map_len - page - bytes);
+
+		GHashNode *node = reinterpret_cast<GHashNode *>(map);
+		for (size_t b = 0; b < buckets.size(); b++) {
+			GHashNode **link = &table.nodes[b];
+			for (const Entry &e : buckets[b]) {
+				*node = GHashNode{e.first, e.second, nullptr};
+				*link = node;
+				link = &node++->next;
+			}
+		}
+		mprotect(map, map_len - page, PROT_READ);
+	}
+	// A table of size buckets, all empty; size may be 0 or negative, and then
+	// the table has no bucket array at all.
+	explicit HandTable(gint size) : HandTable(Buckets(size > 0 ? static_cast<size_t>(size) : 0))
+	{
+		table.size = size;
 	}
 	~HandTable()
 	{
@@ -68,7 +79,7 @@ public:
 	GHashTable table{};
 
 private:
-	std::vector<std::unique_ptr<GHashNode>> nodes;
+	const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
 	char *map = nullptr;
 	size_t map_len = 0;
 };
@@ -277,6 +288,15 @@ large_sparse_table()
 	CHECK(next(i.it) == end);
 }
 
+// Named without a call, the functions are the library's own, inline step
+// or not.
+void
+addresses_are_the_library_functions()
+{
+	CHECK(reinterpret_cast<void *>(&g_hash_iter_next) == dlsym(RTLD_DEFAULT, "g_hash_iter_next"));
+	CHECK(reinterpret_cast<void *>(&g_hash_iter_first) == dlsym(RTLD_DEFAULT, "g_hash_iter_first"));
+}
+
 }  // namespace
 
 int
@@ -295,5 +315,6 @@ main()
 		{"same slot for key and value", same_slot_for_key_and_value},
 		{"next after the end", stays_at_the_end_without_reading},
 		{"large sparse table", large_sparse_table},
+		{"addresses are the library's functions", addresses_are_the_library_functions},
 	});
 }
