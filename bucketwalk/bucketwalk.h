@@ -85,13 +85,14 @@ void g_hash_iter_destroy (GHashIter *it);
  *
  * GNU C callers (gcc, clang) get g_hash_iter_next's usual steps inline, so
  * that a walk costs no call per entry: along a chain, and into the buckets
- * that follow.  The library's function does the rest: it ends the walk and
- * answers an iterator that stands on no entry.  Results, slots and iterator
- * are the same as with the call, in every case.
+ * that follow, to the end of the walk.  Only an iterator that stands on no
+ * entry calls the library's function.  Results, slots and iterator are the
+ * same as with the call, in every case.
  *
- * The calls that remain, and g_hash_iter_first, hand the library slots of
- * their own and copy them to the caller's, so that the caller's slots can
- * stay in registers during a walk.
+ * That call, and g_hash_iter_first, hand the library slots of their own and
+ * copy them to the caller's: a caller's slots whose address never reaches
+ * the library can stay in registers during a walk, which saves a store and
+ * a load per slot and step.
  *
  * Define BUCKETWALK_NO_INLINE before including this header to call the
  * library's functions always; (g_hash_iter_next) and &g_hash_iter_next
@@ -99,6 +100,9 @@ void g_hash_iter_destroy (GHashIter *it);
  */
 #if defined (__GNUC__) && !defined (BUCKETWALK_NO_INLINE)
 
+/* Calls the library's step on slots of its own.  The copies are written in
+ * the library's order, key first, and the key slot is read back, so that
+ * one slot for both holds and returns the value, as with the call. */
 static __inline__ gpointer
 _g_hash_iter_call (gpointer (*step) (GHashIter *, gpointer *, gpointer *),
                    GHashIter *it, gpointer *key, gpointer *val)
@@ -121,6 +125,8 @@ _g_hash_iter_next_inline (GHashIter *it, gpointer *key, gpointer *val)
   n = n->next;
   if (!n)
     {
+      /* On to the next bucket that holds an entry.  A long index needs no
+       * widening on x86_64; i stays below size, a gint. */
       GHashNode **nodes = it->hash->nodes;
       glong size = it->hash->size;
       glong i = it->i;
@@ -128,7 +134,7 @@ _g_hash_iter_next_inline (GHashIter *it, gpointer *key, gpointer *val)
       do
         if (__builtin_expect (++i >= size, 0))
           {
-            /* The end of the walk. */
+            /* The end of the walk, left as the library leaves it. */
             it->i = (gint) i;
             it->node = 0;
             *key = 0;
