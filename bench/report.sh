@@ -1,31 +1,102 @@
 #!/bin/sh
-# Runs the walk benchmark from a release build and prints
-#  - the median nanoseconds per entry of the iterator, g_hash_table_foreach and
-#    the plain loop, measured in one run, interleaved and repeated, with the
-#    ratios iterator/foreach and iterator/floor;
-#  - the instructions per entry of each, counted by callgrind (exact and
-#    repeatable, unlike the times on a shared machine).
-#   bench/report.sh [BUILD_DIR]
+# The walk benchmarks' report:
+#  - median nanoseconds per entry of the iterator (inline step and called),
+#    g_hash_table_foreach and the floor, measured interleaved and repeated in
+#    one run (x86_64), with the iterator's ratios to foreach;
+#  - instructions per entry of each: on x86_64 counted by callgrind inside
+#    the walk, on i386 by the qemu-i386 plugin as the difference between a
+#    run with the walk and one without;
+#  - a chart of the times against table size, written to CHART.
+#
+#   bench/report.sh [X86_64_BUILD] [I386_BUILD] [CHART]
+#   (defaults build/bench, build/bench-i386, build/bench/walk.svg)
 set -eu
-bench=${1:-build/bench}/bench/walk_bench
+x86=${1:-build/bench}
+i386=${2:-build/bench-i386}
+chart=${3:-$x86/walk.svg}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, $(uname -r)"
-"$bench" --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true \
+machine="$(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"
+echo "machine: $machine, $(uname -r)"
+"$x86/bench/walk_bench" --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true \
 	--benchmark_report_aggregates_only=true --benchmark_min_time=0.1 \
 	--benchmark_color=false >"$tmp/run.txt" 2>"$tmp/context.txt"
-sed -n '/^median ns per entry/,$p' "$tmp/run.txt"
+sed -n '/^median ns per entry/,$p' "$tmp/run.txt" | tee "$tmp/times.txt"
 
-echo
-echo "instructions per entry (callgrind)"
-printf '%-22s %9s %9s %9s %10s %10s\n' table iterator foreach floor it/foreach it/floor
-for table in $("$bench" --tables); do
-	for way in iterator foreach floor; do
-		entries=$(valgrind --tool=callgrind --toggle-collect="walk_$way" \
-			--callgrind-out-file="$tmp/cg" "$bench" --once "$way" "$table" 2>/dev/null)
-		echo "$entries $(sed -n 's/^summary: //p' "$tmp/cg")"
-	done | awk -v t="$table" '{ ipe[NR] = $2 / $1 }
-		END { printf "%-22s %9.1f %9.1f %9.1f %10.2f %10.2f\n", t, ipe[1], ipe[2], ipe[3],
-			ipe[1] / ipe[2], ipe[1] / ipe[3] }'
+header() {
+	echo
+	echo "instructions per entry, $1"
+	printf '%-22s %8s %8s %8s %8s %10s %10s\n' table inline call foreach floor in/foreach call/fe
+}
+row() {
+	awk -v t="$1" '{ ipe[NR] = $0 } END { printf "%-22s %8.2f %8.2f %8.2f %8.2f %10.2f %10.2f\n",
+		t, ipe[1], ipe[2], ipe[3], ipe[4], ipe[1] / ipe[3], ipe[2] / ipe[3] }'
+}
+
+# x86_64: callgrind counts inside walk_inline, walk_call, ... alone.
+header "x86_64 (callgrind)"
+for table in $("$x86/bench/walk_count" --tables); do
+	for way in i:inline c:call f:foreach l:floor; do
+		entries=$(valgrind --tool=callgrind --toggle-collect="walk_${way#*:}" \
+			--callgrind-out-file="$tmp/cg" "$x86/bench/walk_count" "${way%%:*}" "$table" 2>/dev/null)
+		awk -v e="$entries" '/^summary:/ { print $2 / e }' "$tmp/cg"
+	done | row "$table"
 done
+
+# i386: the plugin counts whole runs; a run that builds the table without
+# walking it is subtracted.
+plugin=$x86/bench/libinsn_count.so
+count_i386() {
+	qemu-i386 -plugin "$plugin,out=$tmp/n" "$i386/bench/walk_count" "$1" "$2" >"$tmp/entries" &&
+		cat "$tmp/n"
+}
+if ! command -v qemu-i386 >/dev/null || [ ! -f "$plugin" ] || [ ! -x "$i386/bench/walk_count" ]; then
+	echo
+	echo "i386: not counted (needs qemu-i386, $plugin and $i386/bench/walk_count)"
+elif ! count_i386 - direct/1000 >/dev/null 2>"$tmp/err"; then
+	echo
+	echo "i386: not counted: qemu-i386 could not load the plugin: $(head -n 1 "$tmp/err")"
+else
+	header "i386 (qemu-i386 and the counting plugin)"
+	for table in $("$x86/bench/walk_count" --tables); do
+		base=$(count_i386 - "$table")
+		for way in i c f l; do
+			n=$(count_i386 "$way" "$table")
+			awk -v n="$n" -v b="$base" -v e="$(cat "$tmp/entries")" 'BEGIN { print (n - b) / e }'
+		done | row "$table"
+	done
+fi
+
+# The chart: one panel per kind of key, the times against the table's size.
+if ! command -v gnuplot >/dev/null; then
+	echo
+	echo "chart: not drawn (needs gnuplot)"
+	exit 0
+fi
+for kind in direct string; do
+	awk -v k="$kind" '$1 ~ "^" k "/" { split($1, t, "/"); print t[2], $2, $3, $4, $5 }' \
+		"$tmp/times.txt" >"$tmp/$kind.dat"
+done
+gnuplot <<EOF
+set terminal svg size 960,420 dynamic font "sans,12"
+set output "$chart"
+set multiplot layout 1,2 title "A full walk of a GLib 1.2 table: median ns per entry ($machine)"
+set logscale xy
+set xrange [600:1.6e6]
+set format x "10^{%L}"
+set xlabel "entries"
+set ylabel "ns per entry"
+set grid
+set key top left
+do for [kind in "direct string"] {
+	set title kind . " keys"
+	plot "$tmp/".kind.".dat" using 1:2 with linespoints title "iterator, inline step", \
+		"" using 1:3 with linespoints title "iterator, called", \
+		"" using 1:4 with linespoints title "g\\\\_hash\\\\_table\\\\_foreach", \
+		"" using 1:5 with linespoints title "floor (double loop)"
+}
+unset multiplot
+EOF
+echo
+echo "chart: $chart"
