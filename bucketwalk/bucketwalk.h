@@ -83,16 +83,16 @@ void g_hash_iter_destroy (GHashIter *it);
 
 /* ---- The inline step -------------------------------------------------
  *
- * GNU C callers (gcc, clang) get g_hash_iter_next's usual steps inline, so
- * that a walk costs no call per entry: along a chain, and into the buckets
- * that follow, to the end of the walk.  Only an iterator that stands on no
- * entry calls the library's function.  Results, slots and iterator are the
- * same as with the call, in every case.
+ * GNU C callers (gcc, clang) get g_hash_iter_next as an inline step, so that
+ * a walk costs no call per entry: along a chain, on through the following
+ * buckets, the end of the walk, and an iterator that stands on no entry.
+ * Results, slots and iterator are the same as with the library's function,
+ * which stays the reference, in every case.
  *
- * That call, and g_hash_iter_first, hand the library slots of their own and
- * copy them to the caller's: a caller's slots whose address never reaches
- * the library can stay in registers during a walk, which saves a store and
- * a load per slot and step.
+ * A walk loop without any call lets the compiler keep the iterator's node
+ * and table in registers from one step to the next.  For the caller's slots
+ * to stay in registers too, g_hash_iter_first hands the library slots of its
+ * own and copies them to the caller's.
  *
  * Define BUCKETWALK_NO_INLINE before including this header to call the
  * library's functions always; (g_hash_iter_next) and &g_hash_iter_next
@@ -119,22 +119,30 @@ static __inline__ gpointer
 _g_hash_iter_next_inline (GHashIter *it, gpointer *key, gpointer *val)
 {
   GHashNode *n = it->node;
+  GHashTable *t;
 
   if (__builtin_expect (!n, 0))
-    return _g_hash_iter_call (g_hash_iter_next, it, key, val);
+    {
+      /* On no entry: stay there and read nothing. */
+      *key = 0;
+      *val = 0;
+      return 0;
+    }
+  /* Read on every step, so that the compiler reads it once per walk. */
+  t = it->hash;
   n = n->next;
   if (!n)
     {
       /* On to the next bucket that holds an entry.  A long index needs no
        * widening on x86_64; i stays below size, a gint. */
-      GHashNode **nodes = it->hash->nodes;
-      glong size = it->hash->size;
+      GHashNode **nodes = t->nodes;
+      glong size = t->size;
       glong i = it->i;
 
       do
         if (__builtin_expect (++i >= size, 0))
           {
-            /* The end of the walk, left as the library leaves it. */
+            /* The end of the walk. */
             it->i = (gint) i;
             it->node = 0;
             *key = 0;

@@ -255,14 +255,17 @@ stays_at_the_end_without_reading()
 	HandTable h(Buckets{{{P(1), P(10)}}, {}});
 	Iter i(&h.table);
 	next(i.it);
-	// Past the end the table may not be read again: take its buckets away.
-	GHashTable gone{};
-	gone.size = 1000;
-	i.it->hash = &gone;
+	// Past the end the table may not be read again: point the iterator at
+	// one that cannot be read at all.
+	const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+	void *gone = mmap(nullptr, page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	i.it->hash = static_cast<GHashTable *>(gone);
 	for (int n = 0; n < 3; n++) {
 		CHECK(next(i.it) == end);
 		CHECK(i.it->node == nullptr && i.it->i == 2);
 	}
+	i.it->hash = &h.table;
+	munmap(gone, page);
 }
 
 void
