@@ -100,16 +100,16 @@ void g_hash_iter_destroy (GHashIter *it);
  */
 #if defined (__GNUC__) && !defined (BUCKETWALK_NO_INLINE)
 
-/* Calls the library's step on slots of its own.  The copies are written in
- * the library's order, key first, and the key slot is read back, so that
- * one slot for both holds and returns the value, as with the call. */
+/* Calls the library's g_hash_iter_first on slots of its own.  The copies
+ * are written in the library's order, key first, and the key slot is read
+ * back, so that one slot for both holds and returns the value, as with the
+ * call. */
 static __inline__ gpointer
-_g_hash_iter_call (gpointer (*step) (GHashIter *, gpointer *, gpointer *),
-                   GHashIter *it, gpointer *key, gpointer *val)
+_g_hash_iter_first_inline (GHashIter *it, gpointer *key, gpointer *val)
 {
   gpointer k, v;
 
-  step (it, &k, &v);
+  (g_hash_iter_first) (it, &k, &v);
   *key = k;
   *val = v;
   return *key;
@@ -158,8 +158,7 @@ _g_hash_iter_next_inline (GHashIter *it, gpointer *key, gpointer *val)
   return *key;
 }
 
-#define g_hash_iter_first(it, key, val) \
-  _g_hash_iter_call (g_hash_iter_first, it, key, val)
+#define g_hash_iter_first(it, key, val) _g_hash_iter_first_inline (it, key, val)
 #define g_hash_iter_next(it, key, val) _g_hash_iter_next_inline (it, key, val)
 
 #endif /* the inline step */

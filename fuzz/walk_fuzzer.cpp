@@ -3,8 +3,7 @@
 // null values, keys equal to values) and checks a walk over it: every node
 // is reported exactly once, in bucket order and along each chain; results
 // and slots are as documented; g_hash_iter_next after the end stays there;
-// a restart gives the same walk.  The first call of each walk, and the
-// steps after its end, go through the library's own functions.  The bucket array has exactly `size`
+// a restart gives the same walk.  The bucket array has exactly `size`
 // entries, so AddressSanitizer catches any read past the last bucket.
 
 #include <bucketwalk.h>
