@@ -1,5 +1,7 @@
 #include "tables.h"
 
+#include "walks.h"
+
 #include <cstdio>
 
 const std::vector<TableSpec> table_specs = {
@@ -34,3 +36,13 @@ build_table(const TableSpec &s)
 	}
 	return t;
 }
+
+const std::vector<Way> ways = {
+	{"inline", 'i', walk_inline, "foreach"},
+	{"node", 'n', walk_node_inline, "foreach"},
+	{"call", 'c', walk_call, "foreach"},
+	{"foreach", 'f', walk_foreach, nullptr},
+	{"floor", 'l', walk_floor, nullptr},
+	{"consume", 'e', walk_consume_inline, "fe-consume"},
+	{"fe-consume", 'g', walk_foreach_consume, nullptr},
+};

@@ -1,4 +1,5 @@
-// The tables the benchmarks walk, built through GLib's own calls.
+// The tables the benchmarks walk, built through GLib's own calls, and the
+// ways they are walked.
 #ifndef BENCH_TABLES_H
 #define BENCH_TABLES_H
 
@@ -17,5 +18,16 @@ struct TableSpec {
 extern const std::vector<TableSpec> table_specs;
 
 GHashTable *build_table(const TableSpec &s);
+
+// A way to walk a table (see walks.h), and the way it is compared with,
+// which does the same work through g_hash_table_foreach.
+struct Way {
+	const char *name;
+	char letter;  // for walk_count, whose arguments keep one size
+	gulong (*walk)(GHashTable *);
+	const char *against;  // or null
+};
+
+extern const std::vector<Way> ways;
 
 #endif

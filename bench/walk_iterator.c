@@ -1,17 +1,20 @@
-/* The iterator's walk, built twice: as walk_inline with the header's inline
- * step, and as walk_call with BUCKETWALK_NO_INLINE, a call per step. */
+/* The iterator's walks, built twice: with the header's inline step, and
+ * with BUCKETWALK_NO_INLINE, a call per step (the names end in _call). */
 #include <bucketwalk.h>
 
 #include "walks.h"
 
 #ifdef BUCKETWALK_NO_INLINE
-#define walk_iterator walk_call
+#define WALK(name) name##_call
+#define walk_documented walk_call
 #else
-#define walk_iterator walk_inline
+#define WALK(name) name##_inline
+#define walk_documented walk_inline
 #endif
 
+/* The loop the header documents. */
 gulong
-walk_iterator (GHashTable *t)
+walk_documented (GHashTable *t)
 {
   GHashIter *it = g_hash_iter_new (t);
   gpointer key, val;
@@ -23,4 +26,34 @@ walk_iterator (GHashTable *t)
     while (g_hash_iter_next (it, &key, &val));
   g_hash_iter_destroy (it);
   return sum;
+}
+
+/* The loop the header recommends for tables that may hold a null key. */
+gulong
+WALK (walk_node) (GHashTable *t)
+{
+  GHashIter *it = g_hash_iter_new (t);
+  gpointer key, val;
+  gulong sum = 0;
+
+  for (g_hash_iter_first (it, &key, &val); it->node; g_hash_iter_next (it, &key, &val))
+    sum += (gulong) key + (gulong) val;
+  g_hash_iter_destroy (it);
+  return sum;
+}
+
+/* The documented loop whose body calls a function of another file. */
+gulong
+WALK (walk_consume) (GHashTable *t)
+{
+  GHashIter *it = g_hash_iter_new (t);
+  gpointer key, val;
+
+  consumed = 0;
+  if (g_hash_iter_first (it, &key, &val))
+    do
+      consume (key, val);
+    while (g_hash_iter_next (it, &key, &val));
+  g_hash_iter_destroy (it);
+  return consumed;
 }
