@@ -38,7 +38,7 @@ static gulong walks, entries, changes;
 static void
 mismatch (const char *what, const char *why, guint n)
 {
-  fprintf (stderr, "walks checked through %s: before %s, entry %u: %s\n",
+  fprintf (stderr, "walk through %s %s, entry %u: %s\n",
            PATH, what, n, why);
   abort ();
 }
@@ -134,7 +134,7 @@ __wrap_g_hash_table_foreach (GHashTable *t, GHFunc func, gpointer data)
       __real_g_hash_table_foreach (t, func, data);
       return;
     }
-  walk (&w, t, "g_hash_table_foreach");
+  walk (&w, t, "before g_hash_table_foreach");
   w.func = func;
   w.data = data;
   __real_g_hash_table_foreach (t, visit, &w);
@@ -149,7 +149,7 @@ __wrap_g_hash_table_foreach_remove (GHashTable *t, GHRFunc func, gpointer data)
 
   if (!t || !func)
     return __real_g_hash_table_foreach_remove (t, func, data);
-  walk (&w, t, "g_hash_table_foreach_remove");
+  walk (&w, t, "before g_hash_table_foreach_remove");
   w.rfunc = func;
   w.func = NULL;
   w.data = data;
@@ -162,7 +162,7 @@ void
 __wrap_g_hash_table_destroy (GHashTable *t)
 {
   if (t)
-    check (t, "g_hash_table_destroy");
+    check (t, "before g_hash_table_destroy");
   __real_g_hash_table_destroy (t);
 }
 
@@ -171,7 +171,7 @@ __wrap_g_hash_table_insert (GHashTable *t, gpointer key, gpointer value)
 {
   __real_g_hash_table_insert (t, key, value);
   if (t && ++changes % 61 == 0)
-    check (t, "a g_hash_table_insert");
+    check (t, "after g_hash_table_insert");
 }
 
 void
@@ -179,7 +179,7 @@ __wrap_g_hash_table_remove (GHashTable *t, gconstpointer key)
 {
   __real_g_hash_table_remove (t, key);
   if (t && ++changes % 61 == 0)
-    check (t, "a g_hash_table_remove");
+    check (t, "after g_hash_table_remove");
 }
 
 static void
