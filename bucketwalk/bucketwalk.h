@@ -94,29 +94,64 @@ void g_hash_iter_destroy (GHashIter *it);
  * to stay in registers too, g_hash_iter_first hands the library slots of its
  * own and copies them to the caller's.
  *
- * Define BUCKETWALK_NO_INLINE before including this header to call the
- * library's functions always; (g_hash_iter_next) and &g_hash_iter_next
- * name the library's function in any case.
+ * Both are GNU89 extern inline definitions, as GLib 1.2's own header makes
+ * its inline functions: they are used for inlining only and never emitted,
+ * so a call that is not inlined (at -O0, say), the address of either
+ * function, and a declaration of them in the caller's own code all name the
+ * library's functions.  BUCKETWALK_INLINE_STEP is defined where they are in
+ * effect.  Define BUCKETWALK_NO_INLINE before including this header to call
+ * the library's functions always.
  */
 #if defined (__GNUC__) && !defined (BUCKETWALK_NO_INLINE)
+#define BUCKETWALK_INLINE_STEP 1
+
+/* A null pointer and a conversion to gint that C++ compilers do not warn
+ * about. */
+#if defined (__cplusplus) && __cplusplus >= 201103L
+#define _G_HASH_ITER_NULL nullptr
+#define _G_HASH_ITER_GINT(e) static_cast<gint> (e)
+#elif defined (__cplusplus)
+#define _G_HASH_ITER_NULL __null
+#define _G_HASH_ITER_GINT(e) static_cast<gint> (e)
+#else
+#define _G_HASH_ITER_NULL 0
+#define _G_HASH_ITER_GINT(e) ((gint) (e))
+#endif
+
+/* A chain ends as often as not.  Told so, GCC gives the step along a chain
+ * and the step into a bucket each its own copy of the code that hands the
+ * entry out, which saves the latter a jump. */
+#if defined (__has_builtin)
+#if __has_builtin (__builtin_expect_with_probability)
+#define _G_HASH_ITER_EVEN(c) __builtin_expect_with_probability ((c), 1, 0.5)
+#endif
+#endif
+#ifndef _G_HASH_ITER_EVEN
+#define _G_HASH_ITER_EVEN(c) (c)
+#endif
+
+/* The library's g_hash_iter_first under another name, for the inline
+ * definition below to call. */
+extern gpointer _g_hash_iter_first_call (GHashIter *it, gpointer *key, gpointer *val)
+  __asm__ ("g_hash_iter_first");
 
 /* Calls the library's g_hash_iter_first on slots of its own.  The copies
  * are written in the library's order, key first, and the key slot is read
  * back, so that one slot for both holds and returns the value, as with the
  * call. */
-static __inline__ gpointer
-_g_hash_iter_first_inline (GHashIter *it, gpointer *key, gpointer *val)
+extern __inline__ __attribute__ ((__gnu_inline__)) gpointer
+g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val)
 {
   gpointer k, v;
 
-  (g_hash_iter_first) (it, &k, &v);
+  _g_hash_iter_first_call (it, &k, &v);
   *key = k;
   *val = v;
   return *key;
 }
 
-static __inline__ gpointer
-_g_hash_iter_next_inline (GHashIter *it, gpointer *key, gpointer *val)
+extern __inline__ __attribute__ ((__gnu_inline__)) gpointer
+g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
 {
   GHashNode *n = it->node;
   GHashTable *t;
@@ -124,14 +159,16 @@ _g_hash_iter_next_inline (GHashIter *it, gpointer *key, gpointer *val)
   if (__builtin_expect (!n, 0))
     {
       /* On no entry: stay there and read nothing. */
-      *key = 0;
-      *val = 0;
-      return 0;
+      *key = _G_HASH_ITER_NULL;
+      *val = _G_HASH_ITER_NULL;
+      return _G_HASH_ITER_NULL;
     }
-  /* Read on every step, so that the compiler reads it once per walk. */
+  /* The table is loaded here on every step, not only where the next bucket
+   * is sought: a load that every step makes is one that the compiler can
+   * hoist out of the walk loop, so that it is made once per walk. */
   t = it->hash;
   n = n->next;
-  if (!n)
+  if (_G_HASH_ITER_EVEN (!n))
     {
       /* On to the next bucket that holds an entry.  A long index needs no
        * widening on x86_64; i stays below size, a gint. */
@@ -143,23 +180,20 @@ _g_hash_iter_next_inline (GHashIter *it, gpointer *key, gpointer *val)
         if (__builtin_expect (++i >= size, 0))
           {
             /* The end of the walk. */
-            it->i = (gint) i;
-            it->node = 0;
-            *key = 0;
-            *val = 0;
-            return 0;
+            it->i = _G_HASH_ITER_GINT (i);
+            it->node = _G_HASH_ITER_NULL;
+            *key = _G_HASH_ITER_NULL;
+            *val = _G_HASH_ITER_NULL;
+            return _G_HASH_ITER_NULL;
           }
       while (__builtin_expect (!(n = nodes[i]), 0));
-      it->i = (gint) i;
+      it->i = _G_HASH_ITER_GINT (i);
     }
   it->node = n;
   *key = n->key;
   *val = n->value;
   return *key;
 }
-
-#define g_hash_iter_first(it, key, val) _g_hash_iter_first_inline (it, key, val)
-#define g_hash_iter_next(it, key, val) _g_hash_iter_next_inline (it, key, val)
 
 #endif /* the inline step */
 

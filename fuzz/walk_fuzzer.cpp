@@ -9,7 +9,7 @@
 #include <bucketwalk.h>
 
 // The walks go through the header's inline step, the path most callers take.
-#ifndef g_hash_iter_next
+#ifndef BUCKETWALK_INLINE_STEP
 #error "the fuzzer is meant to walk through the inline step"
 #endif
 

@@ -53,7 +53,7 @@ inline int run_all(std::initializer_list<Case> cases)
 
 // The walk tests are built once with the header's inline step and once with
 // BUCKETWALK_NO_INLINE; each build must test the path it is named for.
-#if defined(BUCKETWALK_H) && defined(BUCKETWALK_NO_INLINE) == defined(g_hash_iter_next)
+#if defined(BUCKETWALK_H) && defined(BUCKETWALK_NO_INLINE) == defined(BUCKETWALK_INLINE_STEP)
 #error "the inline step is not what this build was asked to test"
 #endif
 

@@ -1,9 +1,24 @@
 /* A client as old C code writes it: the header compiles as C89 (pedantic
- * with the stand-in's glib.h), and a walk sees every entry of a table. */
+ * with the stand-in's glib.h), the client declares the library's functions
+ * again, and a walk sees every entry of a table.  header_check.sh compiles
+ * it with other compilers, standards and warnings too, C++ among them. */
 #include <stdio.h>
 
 #include <glib.h>
 #include <bucketwalk.h>
+
+#ifndef NO_REDECLARATIONS
+#ifndef __cplusplus
+GHashIter *g_hash_iter_new ();
+gpointer g_hash_iter_first ();
+gpointer g_hash_iter_next ();
+void g_hash_iter_destroy ();
+#endif
+GHashIter *g_hash_iter_new (GHashTable *t);
+gpointer g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val);
+gpointer g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val);
+void g_hash_iter_destroy (GHashIter *it);
+#endif
 
 static void
 add (gpointer key, gpointer value, gpointer sum)

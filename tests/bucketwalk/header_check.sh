@@ -1,0 +1,95 @@
+#!/bin/sh
+# Compiles header_c89.c, a client of bucketwalk.h, as clients build: with
+# gcc and clang, as C89 and gnu89 and as C++98 and C++17, through the inline
+# step and through the call, with glib.h found through -isystem, as an
+# installed GLib is; then runs the client as the build made it.
+#  - As written, with the client's own declarations of the four functions
+#    and -Wredundant-decls: no diagnostic names the header's internals.
+#  - Without those declarations, under the strictest warnings clients use:
+#    no diagnostic comes from the header's own lines.
+#
+#   header_check.sh HEADER_DIR GLIB_INCLUDE_DIRS FLAGS CLIENT [EMULATOR]
+#
+# GLIB_INCLUDE_DIRS is a ;-separated list; FLAGS go to every compiler
+# (-m32 for i386).  A compiler that is not installed is left out and named.
+set -u
+here=$(dirname "$0")
+header_dir=$1 glib_dirs=$2 flags=$3 client=$4 emulator=${5-}
+src=$here/header_c89.c
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+passed=0 failed=0
+
+isystem=
+for d in $(printf '%s' "$glib_dirs" | tr ';' ' '); do
+	isystem="$isystem -isystem $d"
+done
+
+common='-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion -Wcast-qual -Wundef -Wredundant-decls'
+c_warnings="$common -Wstrict-prototypes -Wmissing-prototypes -Wdeclaration-after-statement"
+cxx_warnings="$common -Wold-style-cast -Wzero-as-null-pointer-constant"
+
+# compile WHAT COMPILER ARGS...: compiles, fails on an error, and keeps the
+# compiler's output in $out for the checks.
+compile() {
+	name=$1
+	shift
+	# shellcheck disable=SC2086
+	"$@" $flags -O2 -I"$header_dir" $isystem -c "$src" -o /dev/null >"$out" 2>&1 && return 0
+	echo "FAIL $name: does not compile"
+	sed 's/^/  /' "$out"
+	return 1
+}
+verdict() {
+	if [ "$1" = ok ]; then
+		passed=$((passed + 1))
+	else
+		failed=$((failed + 1))
+	fi
+}
+
+for cc in gcc clang g++ clang++; do
+	if ! command -v $cc >/dev/null; then
+		echo "$cc: not installed, not tried"
+		continue
+	fi
+	case $cc in
+	g++) stds='c++98 c++17' warnings="$cxx_warnings -Wuseless-cast" lang='-x c++' ;;
+	clang++) stds='c++98 c++17' warnings="$cxx_warnings -Wno-register" lang='-x c++' ;;
+	*) stds='c89 gnu89' warnings=$c_warnings lang= ;;
+	esac
+	for std in $stds; do
+		for path in inline call; do
+			defs=
+			[ $path = call ] && defs=-DBUCKETWALK_NO_INLINE
+			what="$cc -std=$std, $path"
+			# shellcheck disable=SC2086
+			if compile "$what, re-declared" $cc $lang -std=$std $defs -Wall -Wextra -Wredundant-decls -Wno-register; then
+				if grep -E '_g_hash_iter|_G_HASH_ITER' "$out"; then
+					echo "FAIL $what, re-declared: a diagnostic names the header's internals"
+					verdict no
+				else
+					verdict ok
+				fi
+			else
+				verdict no
+			fi
+			# shellcheck disable=SC2086
+			if compile "$what, warnings" $cc $lang -std=$std $defs -DNO_REDECLARATIONS $warnings; then
+				if grep -E 'bucketwalk\.h:[0-9]+:[0-9]+:' "$out"; then
+					echo "FAIL $what, warnings: the header's own lines draw diagnostics"
+					verdict no
+				else
+					verdict ok
+				fi
+			else
+				verdict no
+			fi
+		done
+	done
+done
+
+# shellcheck disable=SC2086
+if $emulator "$client"; then verdict ok; else verdict no; fi
+echo "$passed passed, $failed failed"
+[ $failed = 0 ]
