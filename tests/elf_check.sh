@@ -3,7 +3,8 @@
 #   elf_check.sh program FILE "NEEDED..." [fortified]
 #   elf_check.sh library FILE "NEEDED..." "EXPORTED..."
 # - its NEEDED entries are exactly the given libraries;
-# - full RELRO with immediate binding, position independent;
+# - full RELRO with immediate binding, position independent, no empty run
+#   path entry;
 # - a program is a PIE, has the stack protector and, in a build that
 #   fortifies (all but Debug), calls the C library's fortified functions;
 # - a library exports exactly the given functions.  (Its functions keep no
@@ -21,6 +22,8 @@ want=$(printf '%s\n' $needed | sort | tr '\n' ' ')
 readelf -l -W "$file" | grep -q GNU_RELRO || no "no RELRO segment"
 printf '%s\n' "$dyn" | grep -q 'BIND_NOW\|FLAGS_1.*NOW' || no "no immediate binding"
 readelf -h "$file" | grep -q 'DYN' || no "not position independent"
+# An empty run path entry makes the loader search the current directory.
+printf '%s\n' "$dyn" | grep -E 'R(UN)?PATH' | grep -Eq '\[:|::|:\]' && no "an empty run path entry"
 # Names of the dynamic symbols, without their versions.
 syms=$(readelf --dyn-syms -W "$file" | awk '$1 ~ /^[0-9]+:$/ && $8 != "" {print $7, $5, $8}' | sed 's/@.*//')
 

@@ -1,0 +1,96 @@
+#!/bin/sh
+# Installs a build and builds clients against the installed tree:
+#  - each component installs exactly its files (Runtime: the program, the
+#    library and the program's page; Development: what builds against it);
+#  - a /usr install's bucketwalk.pc adds nothing to GLib's flags but
+#    -lbucketwalk, since pkg-config drops the system directories;
+#  - the word-count example, built against an install under another prefix
+#    with pkg-config and as a CMake project (tests/client), prints the
+#    expected counts.
+#
+#   install_check.sh BUILD LIBDIR GLIB_PC_DIR "CC CFLAGS" TOOLCHAIN SAMPLE EXPECTED [EMULATOR]
+#
+# GLIB_PC_DIR holds the glib.pc of the GLib 1.2 the build uses; TOOLCHAIN is
+# the build's toolchain file, or empty.
+set -u
+build=$1 libdir=$2 glib_pc=$3 cc=$4 toolchain=$5 sample=$6 expected=$7 emulator=${8-}
+here=$(cd "$(dirname "$0")" && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+passed=0 failed=0
+ok() { passed=$((passed + 1)); }
+no() {
+	echo "FAIL $*"
+	failed=$((failed + 1))
+}
+
+# --- components ------------------------------------------------------------
+runtime="bin/epochclock
+$libdir/libbucketwalk.so.1
+$libdir/libbucketwalk.so.1.0.0
+share/man/man1/epochclock.1"
+development="$libdir/cmake/bucketwalk/bucketwalkConfig.cmake
+$libdir/cmake/bucketwalk/bucketwalkConfigVersion.cmake
+$libdir/cmake/bucketwalk/bucketwalkGLib12.cmake
+$libdir/libbucketwalk.so
+$libdir/pkgconfig/bucketwalk.pc
+include/bucketwalk.h
+share/man/man3/bucketwalk.3
+share/man/man3/g_hash_iter_destroy.3
+share/man/man3/g_hash_iter_first.3
+share/man/man3/g_hash_iter_new.3
+share/man/man3/g_hash_iter_next.3"
+for component in Runtime Development; do
+	DESTDIR=$tmp/$component cmake --install "$build" --prefix /usr --component $component >/dev/null ||
+		no "$component: cmake --install failed"
+	got=$(cd "$tmp/$component/usr" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
+	want=$(if [ $component = Runtime ]; then echo "$runtime"; else echo "$development"; fi | LC_ALL=C sort)
+	if [ "$got" = "$want" ]; then ok; else
+		no "$component installs:"
+		printf '%s\n' "$got" | sed 's/^/  /'
+	fi
+done
+if readelf -d "$tmp/Runtime/usr/$libdir/libbucketwalk.so.1.0.0" | grep -q 'R.*PATH'; then
+	no "the installed library keeps a run path"
+else ok; fi
+
+# --- pkg-config on a /usr install -------------------------------------------
+flags() { PKG_CONFIG_PATH=$1:$glib_pc pkg-config --cflags --libs "$2" | tr ' ' '\n' | grep . | LC_ALL=C sort; }
+got=$(flags "$tmp/Development/usr/$libdir/pkgconfig" bucketwalk)
+want=$( (flags "$tmp/Development/usr/$libdir/pkgconfig" glib; echo -lbucketwalk) | LC_ALL=C sort)
+if [ "$got" = "$want" ]; then ok; else no "a /usr install's pkg-config flags:" $got; fi
+
+# --- clients of an install elsewhere ---------------------------------------
+prefix=$tmp/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null || no "cmake --install --prefix failed"
+# A GLib outside the loader's directories is found as its users find it.
+glib_libdir=$(PKG_CONFIG_PATH=$glib_pc pkg-config --variable=libdir glib)
+run() {
+	: >"$tmp/diff"
+	# shellcheck disable=SC2086
+	if LD_LIBRARY_PATH=$prefix/$libdir:$glib_libdir $emulator "$2" "$sample" >"$tmp/out" 2>&1 &&
+		diff -u "$expected" "$tmp/out" >"$tmp/diff"; then ok; else
+		no "$1 client:"
+		sed 's/^/  /' "$tmp/diff" "$tmp/out" | head -n 20
+	fi
+}
+# shellcheck disable=SC2046,SC2086
+if $cc -std=gnu89 "$here/../examples/wordcount.c" -o "$tmp/pc-client" \
+	$(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig:$glib_pc pkg-config --cflags --libs bucketwalk) \
+	>"$tmp/log" 2>&1; then
+	run pkg-config "$tmp/pc-client"
+else
+	no "the pkg-config client does not build:"
+	sed 's/^/  /' "$tmp/log"
+fi
+if PKG_CONFIG_PATH=$glib_pc cmake -S "$here/client" -B "$tmp/client" -G Ninja \
+	-DCMAKE_PREFIX_PATH="$prefix" ${toolchain:+-DCMAKE_TOOLCHAIN_FILE="$toolchain"} \
+	>"$tmp/log" 2>&1 && cmake --build "$tmp/client" >>"$tmp/log" 2>&1; then
+	run CMake "$tmp/client/wordcount"
+else
+	no "the CMake client does not build:"
+	tail -n 20 "$tmp/log" | sed 's/^/  /'
+fi
+
+echo "$passed passed, $failed failed"
+[ $failed = 0 ]
