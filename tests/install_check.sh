@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs a build and builds clients against the installed tree:
 #  - each component installs exactly its files (Runtime: the program, the
-#    library and the program's page; Development: what builds against it);
+#    library and the program's page; Development: what builds against it),
+#    and each manual page renders without a warning;
 #  - a /usr install's bucketwalk.pc adds nothing to GLib's flags but
 #    -lbucketwalk, since pkg-config drops the system directories;
 #  - the word-count example, built against an install under another prefix
@@ -53,6 +54,17 @@ done
 if readelf -d "$tmp/Runtime/usr/$libdir/libbucketwalk.so.1.0.0" | grep -q 'R.*PATH'; then
 	no "the installed library keeps a run path"
 else ok; fi
+
+# The installed manual pages render without a warning, .so links included.
+for page in "$tmp"/Runtime/usr/share/man/man*/* "$tmp"/Development/usr/share/man/man*/*; do
+	dir=${page%/man*/*}
+	if (cd "$dir" && groff -mandoc -ww -z "${page#"$dir"/}") >"$tmp/log" 2>&1 && [ ! -s "$tmp/log" ]; then
+		ok
+	else
+		no "${page##*/} does not render cleanly:"
+		sed 's/^/  /' "$tmp/log"
+	fi
+done
 
 # --- pkg-config on a /usr install -------------------------------------------
 flags() { PKG_CONFIG_PATH=$1:$glib_pc pkg-config --cflags --libs "$2" | tr ' ' '\n' | grep . | LC_ALL=C sort; }
