@@ -51,7 +51,7 @@ glib_of() {
 	"$@" 2>/dev/null | awk '$1 == "libglib-1.2.so.0" { print $3 }'
 }
 echo
-echo "GLib 1.2 of the x86_64 runs: $(LD_TRACE_LOADED_OBJECTS=1 glib_of "$x86/bench/walk_count")"
+echo "GLib 1.2 of the x86_64 runs: $(glib_of env LD_TRACE_LOADED_OBJECTS=1 "$x86/bench/walk_count")"
 
 # x86_64: callgrind counts inside walk_inline, walk_call, ... alone.
 header "x86_64 (callgrind)"
@@ -89,7 +89,8 @@ else
 	done
 fi
 
-# The chart: one panel per kind of key, the times against the table's size.
+# The chart: one panel per kind of key, the times against the table's size;
+# the columns of times.txt are the ways in the order of bench/tables.cpp.
 if ! command -v gnuplot >/dev/null; then
 	echo
 	echo "chart: not drawn (needs gnuplot)"
@@ -99,6 +100,7 @@ for kind in direct string; do
 	awk -v k="$kind" '$1 ~ "^" k "/" { split($1, t, "/"); $1 = t[2]; print }' \
 		"$tmp/times.txt" >"$tmp/$kind.dat"
 done
+mkdir -p "$(dirname "$chart")"
 gnuplot <<EOF
 set terminal svg size 960,420 dynamic font "sans,12"
 set output "$chart"
