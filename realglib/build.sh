@@ -81,7 +81,10 @@ build() {
 	local out=$dest/$arch src=$dest/$arch/src cc host ptr
 	case $arch in
 	x86_64) cc="gcc -std=gnu89" host=x86_64-pc-linux-gnu ptr=8 ;;
-	i386) cc="$recipe/cc-i386" host=i686-pc-linux-gnu ptr=4 ;;
+	i386)
+		cc="$recipe/cc-i386" host=i686-pc-linux-gnu ptr=4
+		command -v qemu-i386 >/dev/null || fail "qemu-i386 is missing (Debian package qemu-user)"
+		;;
 	*) fail "unknown architecture (x86_64 or i386)" ;;
 	esac
 	local key
@@ -123,8 +126,8 @@ build() {
 	autoconf2.13 >autoconf.log 2>&1 || fail "autoconf2.13 failed: $(grep -v warning autoconf.log | head -n 5)"
 	autoheader2.13 >autoheader.log 2>&1 || fail "autoheader2.13 failed: $(grep -v warning autoheader.log | head -n 5)"
 	CC=$cc ./configure --prefix="$out" --host=$host >configure.log 2>&1 ||
-		fail "configure failed; the end of $src/config.log:
-$(tail -n 15 config.log)"
+		fail "configure failed (more in $src/config.log):
+$(tail -n 5 configure.log)"
 	[ -f glibconfig.h ] && [ -f config.h ] && [ -f glib.pc ] && [ -f glib-config ] ||
 		fail "configure made no glibconfig.h, config.h, glib.pc or glib-config"
 	# configure falls back on guesses where it cannot run its test programs.
