@@ -33,7 +33,7 @@ public:
 			std::printf(" %10s", w.name);
 		for (const Way &w : ways)
 			if (w.against)
-				std::printf(" %10s", ratio_name(w).c_str());
+				std::printf(" %10s", (std::string(w.name) + "/fe").c_str());
 		std::printf("\n");
 		for (const TableSpec &s : table_specs) {
 			std::printf("%-22s", s.name.c_str());
@@ -45,9 +45,6 @@ public:
 			std::printf("\n");
 		}
 	}
-
-	// "inline/fe": inline against the foreach way it is compared with.
-	static std::string ratio_name(const Way &w) { return std::string(w.name) + "/fe"; }
 
 private:
 	double ns(const std::string &way, const TableSpec &s) { return medians[way + "/" + s.name]; }

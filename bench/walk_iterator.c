@@ -6,15 +6,13 @@
 
 #ifdef BUCKETWALK_NO_INLINE
 #define WALK(name) name##_call
-#define walk_documented walk_call
 #else
 #define WALK(name) name##_inline
-#define walk_documented walk_inline
 #endif
 
 /* The loop the header documents. */
 gulong
-walk_documented (GHashTable *t)
+WALK (walk) (GHashTable *t)
 {
   GHashIter *it = g_hash_iter_new (t);
   gpointer key, val;

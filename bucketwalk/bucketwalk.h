@@ -107,12 +107,13 @@ void g_hash_iter_destroy (GHashIter *it);
 
 /* A null pointer and a conversion to gint that C++ compilers do not warn
  * about. */
-#if defined (__cplusplus) && __cplusplus >= 201103L
+#ifdef __cplusplus
+#define _G_HASH_ITER_GINT(e) static_cast<gint> (e)
+#if __cplusplus >= 201103L
 #define _G_HASH_ITER_NULL nullptr
-#define _G_HASH_ITER_GINT(e) static_cast<gint> (e)
-#elif defined (__cplusplus)
+#else
 #define _G_HASH_ITER_NULL __null
-#define _G_HASH_ITER_GINT(e) static_cast<gint> (e)
+#endif
 #else
 #define _G_HASH_ITER_NULL 0
 #define _G_HASH_ITER_GINT(e) ((gint) (e))

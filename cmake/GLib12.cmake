@@ -46,6 +46,7 @@ int main(void)
 endfunction()
 
 unset(GLIB12_REAL_FROM)
+unset(GLIB12_PC_DIR)
 if(NOT GLIB12 STREQUAL standin)
   foreach(method pkg-config glib-config)
     bucketwalk_glib12_query(${method} cflags libs from)
@@ -53,20 +54,19 @@ if(NOT GLIB12 STREQUAL standin)
       _glib12_usable("${cflags}" "${libs}" "${from}")
     endif()
     if(GLIB12_REAL_FROM)
+      # The directory of the glib.pc that describes it, for the tests of
+      # clients; none for a GLib found through glib-config.
+      if(method STREQUAL pkg-config)
+        pkg_get_variable(GLIB12_PC_DIR glib pcfiledir)
+      endif()
       break()
     endif()
   endforeach()
 endif()
 
-# GLIB12_PC_DIR: the directory of the glib.pc that describes the GLib used,
-# for the tests of clients; empty for one found through glib-config.
-set(GLIB12_PC_DIR)
 if(GLIB12_REAL_FROM)
   message(STATUS "GLib 1.2: real, from ${GLIB12_REAL_FROM}")
   set(GLIB12_IS_REAL ON)
-  if(GLIB12_REAL_FROM MATCHES "^pkg-config")
-    pkg_get_variable(GLIB12_PC_DIR glib pcfiledir)
-  endif()
   bucketwalk_glib12_target(GLib12::glib "${GLIB12_REAL_CFLAGS}" "${GLIB12_REAL_LIBS}")
 elseif(GLIB12 STREQUAL real)
   message(FATAL_ERROR "GLIB12=real, but no usable GLib 1.2 was found "

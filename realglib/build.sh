@@ -135,16 +135,16 @@ $(tail -n 5 configure.log)"
 		fail "configure found pointers of other than $ptr bytes: $(grep SIZEOF_VOID_P config.h)"
 
 	# --- compile ---------------------------------------------------------
+	# What configure substituted for @$1@.
+	subst() { sed -n "s/^s%@$1@%\(.*\)%g\$/\1/p" config.status; }
 	# Today's GCC makes __PRETTY_FUNCTION__ a variable, which gstrfuncs.c
 	# pastes onto string literals: pass it as an argument instead.
 	perl -0pi -e 's/G_GNUC_PRETTY_FUNCTION(\s*)"(\(\):[^"]*)"/"%s$2",$1G_GNUC_PRETTY_FUNCTION/g' gstrfuncs.c
 	# What automake's compile rule and libtool's -fPIC add to configure's
 	# own flags.
 	local flags
-	flags="$(sed -n 's/^s%@DEFS@%\(.*\)%g$/\1/p' config.status) -I.
-		-DG_LOG_DOMAIN=g_log_domain_glib $(sed -n 's/^s%@GLIB_DEBUG_FLAGS@%\(.*\)%g$/\1/p' config.status)
-		$(sed -n 's/^s%@CPPFLAGS@%\(.*\)%g$/\1/p' config.status)
-		$(sed -n 's/^s%@CFLAGS@%\(.*\)%g$/\1/p' config.status) -fPIC -DPIC"
+	flags="$(subst DEFS) -I. -DG_LOG_DOMAIN=g_log_domain_glib $(subst GLIB_DEBUG_FLAGS)
+		$(subst CPPFLAGS) $(subst CFLAGS) -fPIC -DPIC"
 	mkdir -p .libs
 	for f in $sources; do
 		# shellcheck disable=SC2086
@@ -153,11 +153,8 @@ $(tail -n 5 configure.log)"
 $(head -n 15 compile.log)"
 	done
 	# libtool's name for -release 1.2 -version-info CURRENT:REVISION:AGE.
-	local current revision age lib
-	current=$(sed -n 's/^s%@LT_CURRENT@%\(.*\)%g$/\1/p' config.status)
-	revision=$(sed -n 's/^s%@LT_REVISION@%\(.*\)%g$/\1/p' config.status)
-	age=$(sed -n 's/^s%@LT_AGE@%\(.*\)%g$/\1/p' config.status)
-	lib=libglib-1.2.so.$((current - age)).$age.$revision
+	local lib
+	lib=libglib-1.2.so.$(($(subst LT_CURRENT) - $(subst LT_AGE))).$(subst LT_AGE).$(subst LT_REVISION)
 	$cc -shared -Wl,-soname,libglib-1.2.so.0 -o ".libs/$lib" .libs/*.o -lc >compile.log 2>&1 ||
 		fail "linking libglib-1.2.so.0 failed:
 $(head -n 10 compile.log)"
