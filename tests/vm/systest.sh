@@ -13,17 +13,23 @@
 # Kernels, busybox and the C libraries are fetched with apt-get download into
 # BUILD_DIR/vm-cache and unpacked there with dpkg-deb; nothing is installed.
 # The i386 packages need "dpkg --add-architecture i386" (./run does it).
-# Each boot is limited to SYSTEST_TIMEOUT seconds (default 300).
+#
+# The accelerator: SYSTEST_ACCEL=kvm or tcg forces one.  Otherwise each
+# machine is booted under KVM first, and booted again under TCG when KVM
+# does not start the guest: when qemu exits or stops the machine (a KVM
+# internal error), or the guest's init prints nothing within
+# SYSTEST_KVM_WAIT seconds (default 20; a boot under KVM takes one or two).
+# A /dev/kvm that opens is not enough: nested KVM often cannot run these
+# kernels.  A machine whose qemu exits or stops ends its run at once; one
+# that runs without finishing its cases is ended after SYSTEST_TIMEOUT
+# seconds (default 300).  SYSTEST_QEMU, if set, is run in place of
+# qemu-system-i386 and qemu-system-x86_64 (the tests of this choice give a
+# stand-in; see accel_cases.sh).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-build}" && pwd)
-cache=$build/vm-cache
 limit=${SYSTEST_TIMEOUT:-300}
-mkdir -p "$cache"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-passed=0 failed=0
+kvm_wait=${SYSTEST_KVM_WAIT:-20}
+download_limit=300
 
 # Downloads the newest version of a package into the cache (once) and prints
 # the path of its .deb.
@@ -32,8 +38,19 @@ fetch() {
 	read -r uri file _ < <(apt-get download --print-uris "$1" 2>/dev/null) ||
 		{ echo "systest: no package $1 (apt-get update?)" >&2; return 1; }
 	if [ ! -s "$cache/$file" ]; then
-		(cd "$cache" && apt-get download "$1" >/dev/null 2>"$work/apt.err") ||
-			{ echo "systest: downloading $1 failed:" >&2; cat "$work/apt.err" >&2; return 1; }
+		(cd "$cache" && timeout $download_limit apt-get download "$1" >/dev/null 2>"$work/apt.err")
+		case $? in
+		0) ;;
+		124)
+			echo "systest: downloading $1 did not finish within $download_limit s" >&2
+			return 1
+			;;
+		*)
+			echo "systest: downloading $1 failed:" >&2
+			cat "$work/apt.err" >&2
+			return 1
+			;;
+		esac
 	fi
 	echo "$cache/$file"
 }
@@ -80,6 +97,8 @@ mount -t proc proc /proc
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
 exec </dev/console >/dev/console 2>&1
+# The guest's first sign of life, which the host waits for under KVM.
+echo "systest: init started"
 arch=$(sed -n 's/.*epochclock\.systest=\([a-z0-9_]*\).*/\1/p' /proc/cmdline)
 if [ -z "$arch" ]; then
 	echo "systest: booted without the marker; refusing to set any clock"
@@ -173,6 +192,73 @@ poweroff -f
 INIT
 }
 
+# machine ACCEL WAIT LINE: boots run_machine's machine (arch, vmlinuz,
+# qemu_cmd, log, err) under ACCEL and watches it until qemu exits or stops
+# the machine, or until its run passes the limit, or, given WAIT, until WAIT
+# seconds have passed without the guest's init starting.  Prints LINE when
+# the init starts.  Sets accel; outcome to exited, stopped, silent or limit;
+# qstatus to qemu's exit status; alive when the init started.
+machine() {
+	accel=$1 outcome= qstatus= alive=
+	local wait=$2 announce=$3 event start=$SECONDS pid qin qout
+	: >"$log"
+	rm -f "$work/qmp.in" "$work/qmp.out"
+	mkfifo "$work/qmp.in" "$work/qmp.out"
+	# qemu reports on its QMP monitor (standard input and output) when it
+	# stops the machine: a KVM internal error leaves it paused, not gone.
+	"${qemu_cmd[@]}" -accel "$accel" -m 256 -nodefaults -display none \
+		-no-reboot -nic none -serial "file:$log" -qmp stdio \
+		-kernel "$vmlinuz" -initrd "$work/initrd-$arch.gz" \
+		-append "console=ttyS0 quiet panic=-1 epochclock.systest=$arch" \
+		<"$work/qmp.in" >"$work/qmp.out" 2>"$err" &
+	pid=$!
+	exec {qin}>"$work/qmp.in" {qout}<"$work/qmp.out"
+	echo '{"execute": "qmp_capabilities"}' >&$qin 2>/dev/null
+	while [ -z "$outcome" ]; do
+		if read -r -t 1 event <&$qout; then
+			case $event in *'"event": "STOP"'*) outcome=stopped ;; esac
+		elif [ $? -le 128 ]; then
+			outcome=exited
+		fi
+		if [ -z "$alive" ] && grep -q '^systest: init started' "$log"; then
+			alive=1
+			[ -n "$announce" ] && echo "$announce"
+		fi
+		if [ -n "$outcome" ]; then
+			:
+		elif [ -z "$alive" ] && [ -n "$wait" ] && [ $((SECONDS - start)) -ge "$wait" ]; then
+			outcome=silent
+		elif [ $((SECONDS - start)) -ge "$limit" ]; then
+			outcome=limit
+		fi
+	done
+	# A qemu that has not gone is told to, and killed if it does not.
+	[ "$outcome" = exited ] || kill "$pid" 2>/dev/null
+	local n=0
+	while kill -0 "$pid" 2>/dev/null && [ $((n += 1)) -le 10 ]; do sleep 0.5; done
+	kill -KILL "$pid" 2>/dev/null
+	wait "$pid"
+	qstatus=$?
+	exec {qin}>&- {qout}<&-
+}
+
+# Why the last machine() did not start the guest, in a few words: qemu's
+# first message (for a KVM internal error, the line after its heading), or
+# what was seen.
+why_not() {
+	local first
+	first=$(sed -e '/^KVM internal error/d' -e 's/^[^ :]*qemu[^ :]*: //' "$err" | grep -m 1 .)
+	if [ -n "$first" ]; then
+		echo "$first"
+	elif [ "$outcome" = silent ]; then
+		echo "no output from its init within $kvm_wait s"
+	elif [ "$outcome" = stopped ]; then
+		echo "qemu stopped the machine"
+	else
+		echo "qemu exited with status $qstatus"
+	fi
+}
+
 # boot ARCH: builds the initramfs for ARCH and runs the cases in a VM.
 boot() {
 	local arch=$1 qemu meta libc triplet interp
@@ -206,37 +292,87 @@ boot() {
 	chmod 755 "$root/init"
 	(cd "$root" && find . | cpio -o -H newc -R 0:0 --quiet) | gzip -1 >"$work/initrd-$arch.gz"
 
-	local accel=tcg
-	[ -r /dev/kvm ] && [ -w /dev/kvm ] && accel=kvm
-	local log=$work/console-$arch.log
-	echo "== $arch: $(basename "$vmlinuz") under $qemu ($accel)"
-	timeout -k 5 "$limit" "$qemu" -accel $accel -m 256 -nodefaults -display none \
-		-no-reboot -nic none -serial "file:$log" \
-		-kernel "$vmlinuz" -initrd "$work/initrd-$arch.gz" \
-		-append "console=ttyS0 quiet panic=-1 epochclock.systest=$arch"
-	local qstatus=$?
+	run_machine "$arch" "$qemu" "$vmlinuz"
+}
+
+# run_machine ARCH QEMU VMLINUZ: boots the kernel with the initramfs that
+# boot() made, under the accelerator chosen, and adds its results to the
+# totals; fails when the cases did not finish.
+run_machine() {
+	local arch=$1 qemu=$2 vmlinuz=$3 accel outcome qstatus alive
+	local log=$work/console-$arch.log err=$work/qemu-$arch.err
+	local qemu_cmd=("$qemu")
+	[ -n "${SYSTEST_QEMU-}" ] && read -r -a qemu_cmd <<<"$SYSTEST_QEMU"
+	local line="== $arch: $(basename "$vmlinuz") under $qemu"
+	if [ "$SYSTEST_ACCEL" = auto ]; then
+		machine kvm "$kvm_wait" "$line (kvm)"
+		if [ -z "$alive" ]; then
+			echo "$line (tcg; kvm did not start the guest: $(why_not))"
+			machine tcg "" ""
+		fi
+	else
+		echo "$line ($SYSTEST_ACCEL)"
+		machine "$SYSTEST_ACCEL" "$([ "$SYSTEST_ACCEL" = kvm ] && echo "$kvm_wait")" ""
+	fi
+
 	tr -d '\r' <"$log" >"$log.txt"
 	grep -E "^(ok|FAIL) $arch: " "$log.txt"
 	local totals
 	totals=$(sed -n "s/^$arch: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p" "$log.txt")
 	if [ -z "$totals" ]; then
-		[ $qstatus = 124 ] && echo "systest: $arch: no result within $limit s" >&2
-		echo "systest: $arch: the machine did not finish the cases; its console:" >&2
-		tail -n 40 "$log.txt" >&2
+		local why
+		if [ "$outcome" = limit ]; then
+			why="no result within $limit s"
+		elif [ -z "$alive" ]; then
+			why="$accel did not start the guest: $(why_not)"
+		elif [ "$outcome" = stopped ]; then
+			why="qemu stopped the machine before the cases finished"
+		else
+			why="qemu exited (status $qstatus) before the cases finished"
+		fi
+		echo "systest: $arch: $why" >&2
+		if [ -s "$log.txt" ]; then
+			echo "systest: $arch: the machine did not finish the cases; its console:" >&2
+			tail -n 40 "$log.txt" >&2
+		else
+			echo "systest: $arch: the machine did not finish the cases; its console is empty" >&2
+		fi
+		if [ -s "$err" ]; then
+			echo "systest: $arch: qemu's own messages:" >&2
+			head -n 20 "$err" >&2
+		fi
 		return 1
 	fi
 	passed=$((passed + ${totals% *}))
 	failed=$((failed + ${totals#* }))
 }
 
-# Static i386, so that it runs on both kernels without the C library.
-if gcc -m32 -static -O2 -o "$work/asuser" "$here/asuser.c"; then
-	for arch in i386 x86_64; do
-		boot "$arch" || failed=$((failed + 1))
-	done
-else
-	echo "systest: cannot build asuser" >&2
-	failed=1
+# Run as a script; accel_cases.sh sources it for its functions.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+	case ${SYSTEST_ACCEL:=auto} in
+	auto | kvm | tcg) ;;
+	*)
+		echo "systest: SYSTEST_ACCEL must be kvm or tcg, not '$SYSTEST_ACCEL'" >&2
+		exit 2
+		;;
+	esac
+	build=$(cd "${1:-build}" && pwd)
+	cache=$build/vm-cache
+	mkdir -p "$cache"
+	work=$(mktemp -d)
+	trap 'rm -rf "$work"' EXIT
+	# A write to a qemu that has gone must fail, not end this script.
+	trap '' PIPE
+	passed=0 failed=0
+	# Static i386, so that it runs on both kernels without the C library.
+	if gcc -m32 -static -O2 -o "$work/asuser" "$here/asuser.c"; then
+		for arch in i386 x86_64; do
+			boot "$arch" || failed=$((failed + 1))
+		done
+	else
+		echo "systest: cannot build asuser" >&2
+		failed=1
+	fi
+	echo "$passed passed, $failed failed"
+	[ "$failed" = 0 ]
 fi
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
