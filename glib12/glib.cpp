@@ -1,6 +1,7 @@
-// The stand-in's memory calls and hash tables.  Entries are placed, chained,
-// resized and visited exactly as in GLib 1.2 (ghash.c), so that a table built
-// by the same calls has the same buckets and chains as a real one.
+// The stand-in's memory calls, logging and hash tables.  Entries are placed,
+// chained, resized, visited and freed exactly as in GLib 1.2 (ghash.c), so
+// that a table built by the same calls has the same buckets and chains as a
+// real one, and a node taken out of a table is left as GLib leaves it.
 
 #include <glib.h>
 
@@ -48,6 +49,32 @@ spaced_primes_closest(guint num)
 		if (p > num)
 			return p;
 	return spaced_primes[sizeof spaced_primes / sizeof spaced_primes[0] - 1];
+}
+
+// GLib keeps the nodes that tables give back on one list for all tables,
+// linked through next (key and value stay as they were), and hands out the
+// last one given back first; it never frees them.
+Node *node_free_list;
+
+Node *
+node_new(gpointer key, gpointer value)
+{
+	Node *n = node_free_list;
+	if (n)
+		node_free_list = n->next;
+	else
+		n = g_new(Node, 1);
+	n->key = key;
+	n->value = value;
+	n->next = nullptr;
+	return n;
+}
+
+void
+node_destroy(Node *n)
+{
+	n->next = node_free_list;
+	node_free_list = n;
 }
 
 [[noreturn]] void
@@ -148,6 +175,94 @@ g_strdup(const gchar *str)
 	return static_cast<gchar *>(std::memcpy(g_malloc(n), str, n));
 }
 
+// Logging: handlers by domain and level, the mask of levels that abort,
+// and GLib 1.2's default handler, which writes to file descriptor 2.
+namespace {
+
+struct Handler {
+	const gchar *domain;  // null: the default domain
+	GLogLevelFlags levels;
+	GLogFunc func;
+	gpointer data;
+};
+
+Handler handlers[16];
+guint n_handlers;
+GLogLevelFlags always_fatal = static_cast<GLogLevelFlags>(G_LOG_FATAL_MASK);
+
+bool
+same_domain(const gchar *a, const gchar *b)
+{
+	return std::strcmp(a ? a : "", b ? b : "") == 0;
+}
+
+void
+default_handler(const gchar *domain, GLogLevelFlags level, const gchar *message, gpointer)
+{
+	const char *name = (level & G_LOG_LEVEL_ERROR) ? "ERROR **"
+			   : (level & G_LOG_LEVEL_CRITICAL) ? "CRITICAL **"
+			   : (level & G_LOG_LEVEL_WARNING) ? "WARNING **"
+			   : (level & G_LOG_LEVEL_MESSAGE) ? "Message"
+			   : (level & G_LOG_LEVEL_INFO) ? "INFO" : "DEBUG";
+	std::fprintf(stderr, "\n%s%s%s: %s\n", domain ? domain : "", domain ? "-" : "", name, message);
+	if (level & G_LOG_FLAG_FATAL)
+		std::fputs("\naborting...\n", stderr);
+}
+
+}  // namespace
+
+guint
+g_log_set_handler(const gchar *log_domain, GLogLevelFlags log_levels, GLogFunc log_func,
+		  gpointer user_data)
+{
+	if (!log_func || n_handlers == sizeof handlers / sizeof handlers[0])
+		return 0;
+	handlers[n_handlers++] = {log_domain, log_levels, log_func, user_data};
+	return n_handlers;
+}
+
+GLogLevelFlags
+g_log_set_always_fatal(GLogLevelFlags fatal_mask)
+{
+	GLogLevelFlags old = always_fatal;
+	always_fatal = static_cast<GLogLevelFlags>((fatal_mask & G_LOG_LEVEL_MASK) | G_LOG_LEVEL_ERROR);
+	return old;
+}
+
+void
+g_logv(const gchar *log_domain, GLogLevelFlags log_level, const gchar *format, va_list args)
+{
+	char message[1025];
+	std::vsnprintf(message, sizeof message, format, args);
+	for (gint bit = 7; bit >= 2; bit--) {
+		gint level = log_level & (1 << bit);
+		if (!level)
+			continue;
+		if ((always_fatal | G_LOG_FATAL_MASK) & level)
+			level |= G_LOG_FLAG_FATAL;
+		const GLogLevelFlags flags = static_cast<GLogLevelFlags>(level);
+		const Handler *h = nullptr;
+		for (guint i = 0; i < n_handlers && !h; i++)
+			if (same_domain(handlers[i].domain, log_domain) && (handlers[i].levels & (1 << bit)))
+				h = &handlers[i];
+		if (h)
+			h->func(log_domain, flags, message, h->data);
+		else
+			default_handler(log_domain, flags, message, nullptr);
+		if (level & G_LOG_FLAG_FATAL)
+			std::abort();
+	}
+}
+
+void
+g_log(const gchar *log_domain, GLogLevelFlags log_level, const gchar *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	g_logv(log_domain, log_level, format, args);
+	va_end(args);
+}
+
 GHashTable *
 g_hash_table_new(GHashFunc hash_func, GCompareFunc key_compare_func)
 {
@@ -167,13 +282,15 @@ g_hash_table_destroy(GHashTable *t)
 {
 	if (!t)
 		return;
-	for (gint i = 0; i < t->size; i++) {
-		Node *next;
-		for (Node *node = t->nodes[i]; node; node = next) {
-			next = node->next;
-			g_free(node);
+	// Each chain goes onto the free list whole, its last node first.
+	for (gint i = 0; i < t->size; i++)
+		if (Node *head = t->nodes[i]) {
+			Node *last = head;
+			while (last->next)
+				last = last->next;
+			last->next = node_free_list;
+			node_free_list = head;
 		}
-	}
 	g_free(t->nodes);
 	g_free(t);
 }
@@ -189,11 +306,7 @@ g_hash_table_insert(GHashTable *t, gpointer key, gpointer value)
 		(*node)->value = value;
 		return;
 	}
-	Node *n = g_new(Node, 1);
-	n->key = key;
-	n->value = value;
-	n->next = nullptr;
-	*node = n;
+	*node = node_new(key, value);
 	t->nnodes++;
 	if (!t->frozen)
 		resize(t);
@@ -209,7 +322,7 @@ g_hash_table_remove(GHashTable *t, gconstpointer key)
 		return;
 	Node *dead = *node;
 	*node = dead->next;
-	g_free(dead);
+	node_destroy(dead);
 	t->nnodes--;
 	if (!t->frozen)
 		resize(t);
@@ -222,6 +335,22 @@ g_hash_table_lookup(GHashTable *t, gconstpointer key)
 		return nullptr;
 	Node *node = *lookup_node(t, key);
 	return node ? node->value : nullptr;
+}
+
+gboolean
+g_hash_table_lookup_extended(GHashTable *t, gconstpointer lookup_key, gpointer *orig_key,
+			     gpointer *value)
+{
+	if (!t)
+		return FALSE;
+	Node *node = *lookup_node(t, lookup_key);
+	if (!node)
+		return FALSE;
+	if (orig_key)
+		*orig_key = node->key;
+	if (value)
+		*value = node->value;
+	return TRUE;
 }
 
 void
@@ -246,6 +375,32 @@ g_hash_table_foreach(GHashTable *t, GHFunc func, gpointer user_data)
 	for (gint i = 0; i < t->size; i++)
 		for (Node *node = t->nodes[i]; node; node = node->next)
 			func(node->key, node->value, user_data);
+}
+
+// Removes the entries for which func returns true, visiting the rest as
+// foreach does; a removed chain head makes the bucket start again.
+guint
+g_hash_table_foreach_remove(GHashTable *t, GHRFunc func, gpointer user_data)
+{
+	if (!t || !func)
+		return 0;
+	guint deleted = 0;
+	for (gint i = 0; i < t->size; i++) {
+		Node **link = &t->nodes[i];
+		while (Node *node = *link) {
+			if (func(node->key, node->value, user_data)) {
+				*link = node->next;
+				node_destroy(node);
+				t->nnodes--;
+				deleted++;
+			} else {
+				link = &node->next;
+			}
+		}
+	}
+	if (!t->frozen)
+		resize(t);
+	return deleted;
 }
 
 guint
