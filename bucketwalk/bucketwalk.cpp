@@ -2,8 +2,8 @@
 // the layout declared in bucketwalk.h and never write to it.
 //
 // g_hash_iter_next is the hot path, one call per entry.  The step along a
-// chain is kept as short as it can be: no table access, each slot written
-// once.  The step to the next bucket comes second; scanning past empty
+// chain is kept as short as it can be: one compare of the table with what
+// the walk began with, each slot written once.  The step to the next bucket comes second; scanning past empty
 // buckets is out of line (next_bucket).  On large tables, where a walk waits
 // on cache misses, each bucket reached prefetches the first two nodes of
 // buckets further ahead (prefetch_ahead), so that the misses overlap.
@@ -13,6 +13,8 @@
 #include "bucketwalk.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #define BW_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -26,6 +28,12 @@ static_assert(offsetof(GHashTable, nodes) == 12 && sizeof(GHashTable) == 24,
 static_assert(offsetof(GHashTable, nodes) == 16 && sizeof(GHashTable) == 40,
 	      "GLib 1.2's GHashTable on x86_64");
 #endif
+// Since 1.1 the iterator ends with the table's size and count as the walk
+// began, in the table's own order, so that one compare covers both.
+static_assert(offsetof(GHashIter, size) == 3 * sizeof(gpointer) &&
+		      offsetof(GHashTable, nnodes) == offsetof(GHashTable, size) + sizeof(gint) &&
+		      offsetof(GHashIter, nnodes) == offsetof(GHashIter, size) + sizeof(gint),
+	      "the iterator grew at its end, its size and nnodes as the table's");
 
 namespace {
 
@@ -41,6 +49,47 @@ no_entry(gpointer *key, gpointer *val)
 	*key = nullptr;
 	*val = nullptr;
 	return nullptr;
+}
+
+// Ends the walk at bucket index i: the iterator stands on no entry, which
+// a count of -1 tells the header's inline step too.
+inline gpointer
+end(GHashIter *it, gint i, gpointer *key, gpointer *val)
+{
+	it->i = i;
+	it->node = nullptr;
+	it->nnodes = -1;
+	return no_entry(key, val);
+}
+
+// Whether t still has the size and count that the walk began with:
+// compared as one word, as they lie side by side in both records.
+inline bool
+unchanged(const GHashTable *t, const GHashIter *it)
+{
+#ifdef G_DISABLE_CHECKS
+	(void)t;
+	(void)it;
+	return true;
+#else
+	uint64_t now, then;
+	std::memcpy(&now, &t->size, sizeof now);
+	std::memcpy(&then, &it->size, sizeof then);
+	return now == then;
+#endif
+}
+
+// The table changed during the walk: reports it, as GLib reports a failed
+// precondition, and ends the walk.
+__attribute__((noinline, cold)) gpointer
+changed(GHashIter *it, gpointer *key, gpointer *val)
+{
+	const GHashTable *t = it->hash;
+	g_log("bucketwalk", G_LOG_LEVEL_CRITICAL,
+	      "g_hash_iter_next: the table changed during the walk (%d entries in %d buckets, "
+	      "%d in %d when the walk began); the walk ends here",
+	      t->nnodes, t->size, it->nnodes, it->size);
+	return end(it, t->size, key, val);
 }
 
 // Hands out n's key and value.  The result is the key slot read back after
@@ -94,11 +143,8 @@ next_bucket(GHashIter *it, gpointer *key, gpointer *val)
 	GHashNode *n;
 
 	do {
-		if (++i >= size) {
-			it->i = i;
-			it->node = nullptr;
-			return no_entry(key, val);
-		}
+		if (++i >= size)
+			return end(it, i, key, val);
 	} while ((n = nodes[i]) == nullptr);
 	it->i = i;
 	it->node = n;
@@ -112,22 +158,18 @@ g_hash_iter_first(GHashIter *it, gpointer *key, gpointer *val)
 {
 	const GHashTable *t = it->hash;
 
-	it->i = 0;
-	*key = nullptr;
-	*val = nullptr;
-	if (t->size <= 0) {
-		// No bucket array to read; the iterator stands on no entry.
-		it->node = nullptr;
-		return nullptr;
-	}
-	// A bucket is read only once its index is known to be below size.
+	it->size = t->size;
+	it->nnodes = t->nnodes;
+	// A bucket is read only once its index is known to be below size; with
+	// a size of 0 or less there is no bucket array to read.
 	GHashNode *const *nodes = t->nodes;
-	for (; it->i < t->size; it->i++) {
-		it->node = nodes[it->i];
-		if (it->node)
-			return arrived(t, it->i, it->node, key, val);
-	}
-	return nullptr;
+	for (gint i = 0; i < t->size; i++)
+		if (GHashNode *n = nodes[i]) {
+			it->i = i;
+			it->node = n;
+			return arrived(t, i, n, key, val);
+		}
+	return end(it, t->size > 0 ? t->size : 0, key, val);
 }
 
 BW_EXPORT GHashIter *
@@ -154,6 +196,9 @@ g_hash_iter_next(GHashIter *it, gpointer *key, gpointer *val)
 	// stay there and read nothing.
 	if (__builtin_expect(n == nullptr, 0))
 		return no_entry(key, val);
+	// Before anything of the table is read: GLib may have taken n back.
+	if (__builtin_expect(!unchanged(it->hash, it), 0))
+		return changed(it, key, val);
 	n = n->next;
 	if (__builtin_expect(n == nullptr, 0)) {
 #if defined(__i386__)

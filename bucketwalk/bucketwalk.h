@@ -10,23 +10,42 @@
  *		while (g_hash_iter_next (it, &key, &val));
  *	g_hash_iter_destroy (it);
  *
- * In a table that may hold a null key a null result does not mean the end,
- * since such an entry returns null too: the walk has ended when it->node
- * is null.
+ * That loop stops at the first entry whose key is null.  A table that may
+ * hold one (GINT_TO_POINTER (0) as a key, say) needs this loop, which ends
+ * when the iterator stands on no entry:
+ *
+ *	for (g_hash_iter_first (it, &key, &val); it->node;
+ *	     g_hash_iter_next (it, &key, &val))
+ *		use (key, val);
  *
  * The walk visits the buckets in ascending order and each bucket's chain
  * from its head: the table's own order, neither insertion nor key order.
- * An iterator only reads its table, and stays valid only while the table is
- * not changed (no insert, remove, thaw or destroy) between g_hash_iter_new
- * or the last g_hash_iter_first and the last g_hash_iter_next.
+ * An iterator only reads its table.  A table changed during a walk (an
+ * entry inserted or removed, the table resized) ends the walk: the step
+ * that finds the change returns null, as at the end, and reports it as a
+ * CRITICAL through g_log.  A destroyed table cannot be found out: no step
+ * may follow g_hash_table_destroy until g_hash_iter_first starts a walk of
+ * another table.
  *
  * The records below are GLib 1.2's own private layout, which the library
  * reads directly; they must match the libglib-1.2.so.0 that made the table.
+ * Version 1.1 of this header needs libbucketwalk 1.1 or later.
  */
 #ifndef BUCKETWALK_H
 #define BUCKETWALK_H
 
 #include <glib.h>
+
+/* GLib 2 declares a GHashTable of its own with another layout, which this
+ * header would read as GLib 1.2's. */
+#if !defined (GLIB_MAJOR_VERSION) || !defined (GLIB_MINOR_VERSION)
+#error "bucketwalk.h needs GLib 1.2's glib.h, and this glib.h does not say which GLib it is: build with glib-config --cflags or pkg-config --cflags glib"
+#elif GLIB_MAJOR_VERSION != 1 || GLIB_MINOR_VERSION != 2
+#error "bucketwalk.h walks GLib 1.2's hash tables, but this glib.h is another GLib's (GLib 2?): build with glib-config --cflags or pkg-config --cflags glib, not glib-2.0"
+#endif
+
+#define BUCKETWALK_MAJOR_VERSION 1
+#define BUCKETWALK_MINOR_VERSION 1
 
 #ifdef __cplusplus
 extern "C" {
@@ -55,12 +74,17 @@ struct _GHashTable
 };
 
 /* An iterator: the table, the bucket index, and the entry it stands on
- * (null when it stands on none).  Allocated by g_hash_iter_new only. */
+ * (null when it stands on none).  Allocated by g_hash_iter_new only, so
+ * that the record may grow at its end.  Since 1.1 it ends with what each
+ * step compares the table with: its size and nnodes when the walk began
+ * (nnodes is -1 while the iterator stands on no entry). */
 struct _GHashIter
 {
   GHashTable *hash;
   gint i;
   GHashNode *node;
+  gint size;
+  gint nnodes;
 };
 
 /* Returns a new iterator on t, already standing on its first entry (if
@@ -75,7 +99,9 @@ gpointer g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val);
 /* Moves to the next entry: stores its key and value in *key and *val and
  * returns *key as read back after both stores; stores null in both and
  * returns null at the end of the walk, and on every later call.  An entry
- * whose key is null also returns null, with its value in *val. */
+ * whose key is null also returns null, with its value in *val.  When the
+ * table has changed since the walk began, ends the walk in the same way and
+ * logs a CRITICAL (unless G_DISABLE_CHECKS, see below). */
 gpointer g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val);
 
 /* Frees the iterator (null is ignored); the table is not touched. */
@@ -83,24 +109,31 @@ void g_hash_iter_destroy (GHashIter *it);
 
 /* ---- The inline step -------------------------------------------------
  *
- * GNU C callers (gcc, clang) get g_hash_iter_next as an inline step, so that
- * a walk costs no call per entry: along a chain, on through the following
- * buckets, the end of the walk, and an iterator that stands on no entry.
- * Results, slots and iterator are the same as with the library's function,
- * which stays the reference, in every case.
- *
- * A walk loop without any call lets the compiler keep the iterator's node
- * and table in registers from one step to the next.  For the caller's slots
- * to stay in registers too, g_hash_iter_first hands the library slots of its
- * own and copies them to the caller's.
+ * GNU C callers (gcc, clang) get g_hash_iter_first and g_hash_iter_next as
+ * inline definitions, so that a walk costs no call per entry: along a
+ * chain, on through the following buckets, the end of the walk, an
+ * iterator that stands on no entry, and a table that has changed.  Results,
+ * slots, iterator and report are the same as with the library's functions,
+ * which stay the reference, in every case.  Neither makes a call but to
+ * report a change, after which the walk has ended: so a walk loop whose body
+ * calls nothing keeps the iterator, the table and the caller's slots in
+ * registers, and the compiler can see that nothing changes the table there
+ * and drop the checks.
  *
  * Both are GNU89 extern inline definitions, as GLib 1.2's own header makes
  * its inline functions: they are used for inlining only and never emitted,
- * so a call that is not inlined (at -O0, say), the address of either
- * function, and a declaration of them in the caller's own code all name the
- * library's functions.  BUCKETWALK_INLINE_STEP is defined where they are in
- * effect.  Define BUCKETWALK_NO_INLINE before including this header to call
+ * so a call that the compiler does not inline (at -O0, say), the address of
+ * either function, and a declaration of them in the caller's own code all
+ * name the library's functions.  BUCKETWALK_INLINE_STEP is defined where
+ * the definitions are present; whether a call is inlined is the compiler's
+ * choice.  Define BUCKETWALK_NO_INLINE before including this header to call
  * the library's functions always.
+ *
+ * With G_DISABLE_CHECKS defined, GLib's switch for its own precondition
+ * checks, the inline step does not compare the table with the iterator,
+ * and a change goes unseen: a step then walks on through whatever the
+ * table's nodes point at.  The library's functions check unless the
+ * library itself was built with G_DISABLE_CHECKS.
  */
 #if defined (__GNUC__) && !defined (BUCKETWALK_NO_INLINE)
 #define BUCKETWALK_INLINE_STEP 1
@@ -131,32 +164,63 @@ void g_hash_iter_destroy (GHashIter *it);
 #define _G_HASH_ITER_EVEN(c) (c)
 #endif
 
-/* The library's g_hash_iter_first under another name, for the inline
- * definition below to call. */
-extern gpointer _g_hash_iter_first_call (GHashIter *it, gpointer *key, gpointer *val)
-  __asm__ ("g_hash_iter_first");
+/* Ends the walk of it at bucket index i (a gint): it stands on no entry,
+ * and both slots are null. */
+#define _G_HASH_ITER_END(iter, index, k, v)	\
+  ((iter)->i = (index),				\
+   (iter)->node = _G_HASH_ITER_NULL,		\
+   (iter)->nnodes = -1,				\
+   *(k) = _G_HASH_ITER_NULL,			\
+   *(v) = _G_HASH_ITER_NULL)
 
-/* Calls the library's g_hash_iter_first on slots of its own.  The copies
- * are written in the library's order, key first, and the key slot is read
- * back, so that one slot for both holds and returns the value, as with the
- * call. */
+/* Starts the walk itself rather than calling the library, so that the
+ * caller's slots can stay in registers (and because clang inlines no
+ * definition that calls its own symbol). */
 extern __inline__ __attribute__ ((__gnu_inline__)) gpointer
 g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val)
 {
-  gpointer k, v;
+  GHashTable *t = it->hash;
+  GHashNode **nodes = t->nodes;
+  glong i, size = t->size;
+  GHashNode *n;
 
-  _g_hash_iter_first_call (it, &k, &v);
-  *key = k;
-  *val = v;
-  return *key;
+  it->size = t->size;
+  it->nnodes = t->nnodes;
+  /* A bucket is read only once its index is known to be below size. */
+  for (i = 0; i < size; i++)
+    if ((n = nodes[i]))
+      {
+        it->i = _G_HASH_ITER_GINT (i);
+        it->node = n;
+        *key = n->key;
+        *val = n->value;
+        return *key;
+      }
+  _G_HASH_ITER_END (it, _G_HASH_ITER_GINT (size > 0 ? size : 0), key, val);
+  return _G_HASH_ITER_NULL;
 }
 
 extern __inline__ __attribute__ ((__gnu_inline__)) gpointer
 g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
 {
   GHashNode *n = it->node;
-  GHashTable *t;
+  /* The table is loaded here on every step, not only where the next bucket
+   * is sought: a load that every step makes is one that the compiler can
+   * hoist out of the walk loop, so that it is made once per walk. */
+  GHashTable *t = it->hash;
 
+#ifndef G_DISABLE_CHECKS
+  /* The table's count, as the walk began, is the test for an iterator on
+   * no entry too: there nnodes is -1, which no table's count is. */
+  if (__builtin_expect (t->nnodes != it->nnodes, 0))
+    {
+      if (n)
+        goto changed;
+      *key = _G_HASH_ITER_NULL;
+      *val = _G_HASH_ITER_NULL;
+      return _G_HASH_ITER_NULL;
+    }
+#else
   if (__builtin_expect (!n, 0))
     {
       /* On no entry: stay there and read nothing. */
@@ -164,10 +228,7 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
       *val = _G_HASH_ITER_NULL;
       return _G_HASH_ITER_NULL;
     }
-  /* The table is loaded here on every step, not only where the next bucket
-   * is sought: a load that every step makes is one that the compiler can
-   * hoist out of the walk loop, so that it is made once per walk. */
-  t = it->hash;
+#endif
   n = n->next;
   if (_G_HASH_ITER_EVEN (!n))
     {
@@ -177,14 +238,15 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
       glong size = t->size;
       glong i = it->i;
 
+#ifndef G_DISABLE_CHECKS
+      /* A resize that left the count as it was: a thaw. */
+      if (__builtin_expect (size != it->size, 0))
+        goto changed;
+#endif
       do
         if (__builtin_expect (++i >= size, 0))
           {
-            /* The end of the walk. */
-            it->i = _G_HASH_ITER_GINT (i);
-            it->node = _G_HASH_ITER_NULL;
-            *key = _G_HASH_ITER_NULL;
-            *val = _G_HASH_ITER_NULL;
+            _G_HASH_ITER_END (it, _G_HASH_ITER_GINT (i), key, val);
             return _G_HASH_ITER_NULL;
           }
       while (__builtin_expect (!(n = nodes[i]), 0));
@@ -194,6 +256,20 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
   *key = n->key;
   *val = n->value;
   return *key;
+
+#ifndef G_DISABLE_CHECKS
+changed:
+  /* Out of the way of the walk: the report reads again what it needs, and
+   * the walk ends after it, so that the compiler knows how it ends. */
+  __asm__ __volatile__ ("" ::: "memory");
+  t = it->hash;
+  g_log ("bucketwalk", G_LOG_LEVEL_CRITICAL,
+         "g_hash_iter_next: the table changed during the walk (%d entries in %d buckets, "
+         "%d in %d when the walk began); the walk ends here",
+         t->nnodes, t->size, it->nnodes, it->size);
+  _G_HASH_ITER_END (it, t->size, key, val);
+  return _G_HASH_ITER_NULL;
+#endif
 }
 
 #endif /* the inline step */

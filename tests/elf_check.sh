@@ -1,16 +1,17 @@
 #!/bin/sh
 # Checks a shipped ELF file the way a distribution would:
 #   elf_check.sh program FILE "NEEDED..." [fortified]
-#   elf_check.sh library FILE "NEEDED..." "EXPORTED..."
+#   elf_check.sh library FILE "NEEDED..." "EXPORTED..." VERSION
 # - its NEEDED entries are exactly the given libraries;
 # - full RELRO with immediate binding, position independent, no empty run
 #   path entry;
 # - a program is a PIE, has the stack protector and, in a build that
 #   fortifies (all but Debug), calls the C library's fortified functions;
-# - a library exports exactly the given functions.  (Its functions keep no
-#   buffers on the stack, so there is nothing for a stack protector to guard.)
+# - a library exports exactly the given functions, each at the given symbol
+#   version.  (Its functions keep no buffers on the stack, so there is
+#   nothing for a stack protector to guard.)
 set -u
-kind=$1 file=$2 needed=$3 extra=${4-}
+kind=$1 file=$2 needed=$3 extra=${4-} version=${5-}
 fail=0
 no() { echo "FAIL $file: $*"; fail=1; }
 
@@ -24,8 +25,10 @@ printf '%s\n' "$dyn" | grep -q 'BIND_NOW\|FLAGS_1.*NOW' || no "no immediate bind
 readelf -h "$file" | grep -q 'DYN' || no "not position independent"
 # An empty run path entry makes the loader search the current directory.
 printf '%s\n' "$dyn" | grep -E 'R(UN)?PATH' | grep -Eq '\[:|::|:\]' && no "an empty run path entry"
-# Names of the dynamic symbols, without their versions.
-syms=$(readelf --dyn-syms -W "$file" | awk '$1 ~ /^[0-9]+:$/ && $8 != "" {print $7, $5, $8}' | sed 's/@.*//')
+# The dynamic symbols: section, binding and name with its version; a
+# version's own symbol (section ABS) is none.
+versioned=$(readelf --dyn-syms -W "$file" | awk '$1 ~ /^[0-9]+:$/ && $8 != "" && $7 != "ABS" {print $7, $5, $8}')
+syms=$(printf '%s\n' "$versioned" | sed 's/@.*//')
 
 case $kind in
 program)
@@ -36,12 +39,12 @@ program)
 	fi
 	;;
 library)
-	got=$(printf '%s\n' "$syms" | awk '$1 != "UND" && $2 != "LOCAL" {print $3}' | sort | tr '\n' ' ')
-	want=$(printf '%s\n' $extra | sort | tr '\n' ' ')
+	got=$(printf '%s\n' "$versioned" | awk '$1 != "UND" && $2 != "LOCAL" {print $3}' | sort | tr '\n' ' ')
+	want=$(printf "%s@@$version\n" $extra | sort | tr '\n' ' ')
 	[ "$got" = "$want" ] || no "exports '$got', expected '$want'"
 	;;
 *)
-	echo "usage: elf_check.sh program|library FILE NEEDED [fortified | EXPORTED]" >&2
+	echo "usage: elf_check.sh program|library FILE NEEDED [fortified | EXPORTED VERSION]" >&2
 	exit 2
 	;;
 esac

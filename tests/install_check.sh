@@ -9,12 +9,12 @@
 #    with pkg-config and as a CMake project (tests/client), prints the
 #    expected counts.
 #
-#   install_check.sh BUILD LIBDIR GLIB_PC_DIR "CC CFLAGS" TOOLCHAIN SAMPLE EXPECTED [EMULATOR]
+#   install_check.sh BUILD VERSION LIBDIR GLIB_PC_DIR "CC CFLAGS" TOOLCHAIN SAMPLE EXPECTED [EMULATOR]
 #
 # GLIB_PC_DIR holds the glib.pc of the GLib 1.2 the build uses; TOOLCHAIN is
 # the build's toolchain file, or empty.
 set -u
-build=$1 libdir=$2 glib_pc=$3 cc=$4 toolchain=$5 sample=$6 expected=$7 emulator=${8-}
+build=$1 version=$2 libdir=$3 glib_pc=$4 cc=$5 toolchain=$6 sample=$7 expected=$8 emulator=${9-}
 here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -28,7 +28,7 @@ no() {
 # --- components ------------------------------------------------------------
 runtime="bin/epochclock
 $libdir/libbucketwalk.so.1
-$libdir/libbucketwalk.so.1.0.0
+$libdir/libbucketwalk.so.$version
 share/man/man1/epochclock.1"
 development="$libdir/cmake/bucketwalk/bucketwalkConfig.cmake
 $libdir/cmake/bucketwalk/bucketwalkConfigVersion.cmake
@@ -51,7 +51,7 @@ for component in Runtime Development; do
 		printf '%s\n' "$got" | sed 's/^/  /'
 	fi
 done
-if readelf -d "$tmp/Runtime/usr/$libdir/libbucketwalk.so.1.0.0" | grep -q 'R.*PATH'; then
+if readelf -d "$tmp/Runtime/usr/$libdir/libbucketwalk.so.$version" | grep -q 'R.*PATH'; then
 	no "the installed library keeps a run path"
 else ok; fi
 

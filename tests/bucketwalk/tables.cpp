@@ -1,11 +1,14 @@
 // The iterator on tables built through GLib's own calls, real GLib 1.2 or
 // the stand-in: placement and order known in advance, random histories of
 // inserts, removes, freezes and thaws whose walk must equal
-// g_hash_table_foreach entry for entry, and no allocation during a walk.
+// g_hash_table_foreach entry for entry, no allocation during a walk, and
+// tables changed in the middle of a walk, which must end it with a report
+// and never hand out an entry that is no longer in the table.
 
 #include <bucketwalk.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <utility>
@@ -48,6 +51,20 @@ void *realloc(void *p, size_t n)
 
 namespace {
 #endif
+
+// The CRITICALs the library and the inline step log, counted; a case that
+// expects none checks the count it leaves behind.
+int reports;
+std::string last_report;
+
+void
+on_report(const gchar *domain, GLogLevelFlags level, const gchar *message, gpointer)
+{
+	reports++;
+	last_report = message;
+	CHECK(domain && std::strcmp(domain, "bucketwalk") == 0);
+	CHECK(level & G_LOG_LEVEL_CRITICAL);
+}
 
 std::vector<Entry>
 walk(GHashTable *t)
@@ -205,6 +222,140 @@ random_histories_walk_as_foreach()
 	}
 }
 
+#if BUCKETWALK_MINOR_VERSION >= 1 && !defined(G_DISABLE_CHECKS)
+// Whether an entry is in the table now, with this key and value.
+bool
+present(GHashTable *t, const Entry &e)
+{
+	gpointer key, val;
+	return g_hash_table_lookup_extended(t, e.first, &key, &val) && key == e.first && val == e.second;
+}
+
+gboolean
+remove_key(gpointer key, gpointer, gpointer doomed)
+{
+	return key == doomed;
+}
+
+// A change made to a table in the middle of a walk, on the entry the
+// iterator stands on or elsewhere.  A change is found by the very next step;
+// a resize that leaves the count as it was, by the next step into a bucket
+// at the latest.  The rest are no changes, and the walk goes on.
+struct Change {
+	const char *name;
+	bool frozen;  // when the walk begins
+	void (*make)(GHashTable *t, gpointer current);
+	enum { next_step, step_into_a_bucket, none } found;
+};
+
+const Change changes[] = {
+	{"the current entry removed", false, [](GHashTable *t, gpointer k) { g_hash_table_remove(t, k); }, Change::next_step},
+	{"the current entry removed, frozen", true, [](GHashTable *t, gpointer k) { g_hash_table_remove(t, k); }, Change::next_step},
+	{"another entry removed", false, [](GHashTable *t, gpointer) { g_hash_table_remove(t, GINT_TO_POINTER(7)); }, Change::next_step},
+	{"an entry inserted", false, [](GHashTable *t, gpointer) { g_hash_table_insert(t, GINT_TO_POINTER(5000), nullptr); }, Change::next_step},
+	{"an entry inserted, frozen", true, [](GHashTable *t, gpointer) { g_hash_table_insert(t, GINT_TO_POINTER(5000), nullptr); }, Change::next_step},
+	{"foreach_remove removes the current entry", false,
+	 [](GHashTable *t, gpointer k) { CHECK(g_hash_table_foreach_remove(t, remove_key, k) == 1); }, Change::next_step},
+	{"thawed after growing while frozen", true, [](GHashTable *t, gpointer) { g_hash_table_thaw(t); }, Change::step_into_a_bucket},
+	{"the current entry's value replaced", false, [](GHashTable *t, gpointer k) { g_hash_table_insert(t, k, nullptr); }, Change::none},
+	{"foreach_remove removes nothing", false,
+	 [](GHashTable *t, gpointer) { CHECK(g_hash_table_foreach_remove(t, remove_key, nullptr) == 0); }, Change::none},
+	{"frozen and thawed, nothing else", false, [](GHashTable *t, gpointer) { g_hash_table_freeze(t), g_hash_table_thaw(t); }, Change::none},
+};
+
+void
+changed_tables_end_the_walk()
+{
+	// Nodes on GLib's free list, with keys and values of their own, for a
+	// step that followed a node GLib took back to hand out.
+	GHashTable *spare = g_hash_table_new(g_direct_hash, g_direct_equal);
+	for (long k = 1; k <= 300; k++)
+		g_hash_table_insert(spare, GINT_TO_POINTER(-k), GINT_TO_POINTER(-k));
+	g_hash_table_destroy(spare);
+
+	for (const Change &c : changes) {
+		const int failed_before = check::failures();
+		GHashTable *t = g_hash_table_new(g_direct_hash, g_direct_equal);
+		// 200 entries: in 223 buckets, or in the 11 of a table frozen from
+		// its start, which a thaw resizes.
+		if (c.frozen)
+			g_hash_table_freeze(t);
+		for (long k = 1; k <= 200; k++)
+			g_hash_table_insert(t, GINT_TO_POINTER(k), GINT_TO_POINTER(k * 10));
+		const std::vector<Entry> before = foreach(t);
+		reports = 0;
+
+		GHashIter *it = g_hash_iter_new(t);
+		gpointer key, val;
+		std::vector<Entry> seen;
+		g_hash_iter_first(it, &key, &val);
+		for (int n = 0; n < 12; n++)
+			seen.emplace_back(key, val), g_hash_iter_next(it, &key, &val);
+		c.make(t, key);
+		seen.emplace_back(key, val);
+		// Steps until the walk ends; until then each hands out an entry
+		// that is in the table, and with a resize no step into a bucket.
+		for (;;) {
+			const bool into_a_bucket = it->node->next == nullptr;
+			g_hash_iter_next(it, &key, &val);
+			if (!it->node)
+				break;
+			if (!CHECK(c.found != Change::next_step) ||
+			    !CHECK(!(c.found == Change::step_into_a_bucket && into_a_bucket)) ||
+			    !CHECK(present(t, {key, val})))
+				break;
+			seen.emplace_back(key, val);
+		}
+		CHECK(it->node || (key == nullptr && val == nullptr));
+		if (c.found == Change::none) {
+			CHECK(reports == 0);
+			CHECK(seen.size() == before.size());
+		} else {
+			CHECK(reports == 1);
+			CHECK(last_report.find("g_hash_iter_next: the table changed during the walk") == 0);
+			// Ended, and stays so without another report.
+			CHECK(g_hash_iter_next(it, &key, &val) == nullptr && key == nullptr && val == nullptr);
+			CHECK(it->node == nullptr && reports == 1);
+		}
+		// A restart walks the table as it now is.
+		std::vector<Entry> again;
+		for (g_hash_iter_first(it, &key, &val); it->node; g_hash_iter_next(it, &key, &val))
+			again.emplace_back(key, val);
+		CHECK(again == foreach(t));
+		CHECK(reports == (c.found == Change::none ? 0 : 1));
+		g_hash_iter_destroy(it);
+		g_hash_table_destroy(t);
+		if (check::failures() != failed_before)
+			std::printf("  in: %s\n", c.name);
+	}
+	reports = 0;
+}
+#endif
+
+// A walk inside foreach's callback, of the table foreach walks.
+void
+walks_inside_foreach()
+{
+	GHashTable *t = g_hash_table_new(g_direct_hash, g_direct_equal);
+	for (long k = 1; k <= 50; k++)
+		g_hash_table_insert(t, GINT_TO_POINTER(k), GINT_TO_POINTER(k));
+	static GHashTable *table;
+	static size_t walked;
+	table = t;
+	walked = 0;
+	g_hash_table_foreach(
+	    t, [](gpointer, gpointer, gpointer) { walked += walk(table).size(); }, nullptr);
+	CHECK(walked == 50 * 50);
+	g_hash_table_destroy(t);
+}
+
+// Everything but the changed tables, which count their own reports.
+void
+nothing_else_reported()
+{
+	CHECK(reports == 0);
+}
+
 void
 one_allocation_per_iterator()
 {
@@ -235,11 +386,17 @@ one_allocation_per_iterator()
 int
 main()
 {
+	g_log_set_handler("bucketwalk", G_LOG_LEVEL_CRITICAL, on_report, nullptr);
 	return check::run_all({
 		{"placement as GLib 1.2", placement_as_glib},
 		{"insert keeps the first key", insert_keeps_the_first_key},
 		{"g_str_hash", string_hash},
 		{"random histories walk as foreach", random_histories_walk_as_foreach},
+		{"walks inside foreach", walks_inside_foreach},
 		{"one allocation per iterator", one_allocation_per_iterator},
+		{"nothing reported of unchanged tables", nothing_else_reported},
+#if BUCKETWALK_MINOR_VERSION >= 1 && !defined(G_DISABLE_CHECKS)
+		{"changed tables end the walk", changed_tables_end_the_walk},
+#endif
 	});
 }
