@@ -1,12 +1,14 @@
 #!/bin/sh
 # The walk benchmarks' report, for each way of walking a table (see
-# bench/tables.cpp) and each table:
+# bench/tables.cpp) on each table:
 #  - median nanoseconds per entry, measured interleaved and repeated in one
-#    run (x86_64), with the ratio of each iterator way to the foreach way
-#    that does the same work;
-#  - instructions per entry: on x86_64 counted by callgrind inside the walk,
-#    on i386 by the qemu-i386 plugin as the difference between a run with
-#    the walk and one without; with the GLib 1.2 each program loads;
+#    run (x86_64), and each iterator way's time against the foreach way that
+#    does the same work;
+#  - instructions per entry: on x86_64 counted by callgrind inside each walk
+#    function, on i386 by the qemu-i386 plugin as the difference between a
+#    run with the walk and one without; against the foreach way; and what
+#    the checks cost, a way's count less that of its G_DISABLE_CHECKS build;
+#    with the GLib 1.2 each program loads;
 #  - a chart of the times against table size, written to CHART.
 #
 #   bench/report.sh [X86_64_BUILD] [I386_BUILD] [CHART]
@@ -19,31 +21,49 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 machine="$(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"
-echo "machine: $machine, $(uname -r)"
+echo "machine: $machine, $(uname -r); $(clang --version | head -n 1), $(gcc --version | head -n 1)"
 "$x86/bench/walk_bench" --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true \
-	--benchmark_report_aggregates_only=true --benchmark_min_time=0.1 \
+	--benchmark_report_aggregates_only=true --benchmark_min_time=0.05 \
 	--benchmark_color=false >"$tmp/run.txt" 2>"$tmp/context.txt"
 sed -n '/^median ns per entry/,$p' "$tmp/run.txt" | tee "$tmp/times.txt"
 
-# The ways, one per line: letter, name, the foreach way it is compared with.
+# The ways, one per line: letter, name, the foreach way it is compared
+# with, function; the tables: name, label.
 "$x86/bench/walk_count" --ways >"$tmp/ways"
+"$x86/bench/walk_count" --tables >"$tmp/tables"
 
-header() {
-	echo
-	echo "instructions per entry, $1"
-	awk '{ h = h sprintf(" %10s", $2); if ($3 != "-") r = r sprintf(" %10s", $2 "/fe") }
-		END { printf "%-22s%s%s\n", "table", h, r }' "$tmp/ways"
-}
-# Reads one count per way, in the order of the ways, and prints the row.
-row() {
-	awk -v t="$1" 'NR == FNR { way[NR] = $2; against[NR] = $3; n = NR; next }
-		{ ipe[way[FNR]] = $1 }
-		END {
-			printf "%-22s", t
-			for (i = 1; i <= n; i++) printf " %10.2f", ipe[way[i]]
-			for (i = 1; i <= n; i++) if (against[i] != "-") printf " %10.2f", ipe[way[i]] / ipe[against[i]]
+# counts TITLE: reads lines "way table instructions-per-entry" and prints the
+# counts, each iterator way against its foreach way, and what the checks
+# cost, each as ways by tables.
+counts() {
+	awk -v title="$1" 'FILENAME == ARGV[1] { order[++n] = $2; against[$2] = $3; next }
+		FILENAME == ARGV[2] { tables[++m] = $1; label[$1] = $2; next }
+		{ ipe[$1, $2] = $3 }
+		function header(what) {
+			printf "\ninstructions per entry, %s%s\n%-18s", title, what, "way"
+			for (j = 1; j <= m; j++) printf " %7s", label[tables[j]]
 			printf "\n"
-		}' "$tmp/ways" -
+		}
+		END {
+			header("")
+			for (i = 1; i <= n; i++) {
+				printf "%-18s", order[i]
+				for (j = 1; j <= m; j++) printf " %7.2f", ipe[order[i], tables[j]]
+				printf "\n"
+			}
+			header(", against the foreach way")
+			for (i = 1; i <= n; i++) if (against[order[i]] != "-") {
+				printf "%-18s", order[i] "/" against[order[i]]
+				for (j = 1; j <= m; j++) printf " %7.2f", ipe[order[i], tables[j]] / ipe[against[order[i]], tables[j]]
+				printf "\n"
+			}
+			header(": what the checks cost, with them less with G_DISABLE_CHECKS")
+			for (i = 1; i <= n; i++) if ((order[i] "-nochk", tables[1]) in ipe) {
+				printf "%-18s", order[i]
+				for (j = 1; j <= m; j++) printf " %7.2f", ipe[order[i], tables[j]] - ipe[order[i] "-nochk", tables[j]]
+				printf "\n"
+			}
+		}' "$tmp/ways" "$tmp/tables" -
 }
 
 # Which GLib 1.2 a program loads: the real one or the stand-in.
@@ -53,15 +73,18 @@ glib_of() {
 echo
 echo "GLib 1.2 of the x86_64 runs: $(glib_of env LD_TRACE_LOADED_OBJECTS=1 "$x86/bench/walk_count")"
 
-# x86_64: callgrind counts inside walk_inline, walk_call, ... alone.
-header "x86_64 (callgrind)"
-for table in $("$x86/bench/walk_count" --tables); do
-	while read -r letter name against; do
-		entries=$(valgrind --tool=callgrind --toggle-collect="walk_*" \
-			--callgrind-out-file="$tmp/cg" "$x86/bench/walk_count" "$letter" "$table" 2>/dev/null)
-		awk -v e="$entries" '/^summary:/ { print $2 / e }' "$tmp/cg"
-	done <"$tmp/ways" | row "$table"
-done
+# x86_64: one run per table walks it in every way; callgrind counts inside
+# each walk function, the calls it makes included.
+while read -r table label; do
+	entries=$(valgrind --tool=callgrind --collect-atstart=no --toggle-collect="walk_*" \
+		--callgrind-out-file="$tmp/cg" "$x86/bench/walk_count" all "$table" 2>/dev/null)
+	callgrind_annotate --inclusive=yes --threshold=100 "$tmp/cg" |
+		sed -n 's/^ *\([0-9,]*\) .*:\(walk_[A-Za-z0-9_]*\) .*/\2 \1/p' | tr -d , >"$tmp/fn"
+	while read -r letter name against function; do
+		awk -v f="$function" -v w="$name" -v t="$table" -v e="$entries" \
+			'$1 == f { print w, t, $2 / e }' "$tmp/fn"
+	done <"$tmp/ways"
+done <"$tmp/tables" | counts "x86_64 (callgrind)"
 
 # i386: the plugin counts whole runs; a run that builds the table without
 # walking it is subtracted.
@@ -79,26 +102,40 @@ elif ! count_i386 - direct/1000 >/dev/null 2>"$tmp/err"; then
 else
 	echo
 	echo "GLib 1.2 of the i386 runs: $(glib_of qemu-i386 -E LD_TRACE_LOADED_OBJECTS=1 "$i386/bench/walk_count")"
-	header "i386 (qemu-i386 and the counting plugin)"
-	for table in $("$x86/bench/walk_count" --tables); do
+	while read -r table label; do
 		base=$(count_i386 - "$table")
-		while read -r letter name against; do
+		while read -r letter name against function; do
 			n=$(count_i386 "$letter" "$table")
-			awk -v n="$n" -v b="$base" -v e="$(cat "$tmp/entries")" 'BEGIN { print (n - b) / e }'
-		done <"$tmp/ways" | row "$table"
-	done
+			awk -v w="$name" -v t="$table" -v n="$n" -v b="$base" -v e="$(cat "$tmp/entries")" \
+				'BEGIN { print w, t, (n - b) / e }'
+		done <"$tmp/ways"
+	done <"$tmp/tables" | counts "i386 (qemu-i386 and the counting plugin)"
 fi
 
-# The chart: one panel per kind of key, the times against the table's size;
-# the columns of times.txt are the ways in the order of bench/tables.cpp.
+# The chart: one panel per kind of key, the times of some ways against the
+# table's size.
 if ! command -v gnuplot >/dev/null; then
 	echo
 	echo "chart: not drawn (needs gnuplot)"
 	exit 0
 fi
+plotted="doc node doc-clang call consume foreach fe-consume floor"
 for kind in direct string; do
-	awk -v k="$kind" '$1 ~ "^" k "/" { split($1, t, "/"); $1 = t[2]; print }' \
-		"$tmp/times.txt" >"$tmp/$kind.dat"
+	# One line per table of this kind: its entries, then the times of the
+	# plotted ways.
+	awk -v k="$kind" -v ways="$plotted" 'FILENAME == ARGV[1] { if ($1 ~ "^" k "/") { split($1, t, "/"); entries[$2] = t[2]; cols[++m] = $2 } next }
+		/^median ns per entry/ { on = 1; next }
+		/^$|^median time/ { on = 0 }
+		on && $1 == "way" { for (i = 2; i <= NF; i++) col[$i] = i; next }
+		on { for (j = 1; j <= m; j++) ns[$1, cols[j]] = $(col[cols[j]]) }
+		END {
+			nw = split(ways, w, " ")
+			for (j = 1; j <= m; j++) {
+				printf "%s", entries[cols[j]]
+				for (i = 1; i <= nw; i++) printf " %s", ns[w[i], cols[j]]
+				printf "\n"
+			}
+		}' "$tmp/tables" "$tmp/times.txt" >"$tmp/$kind.dat"
 done
 mkdir -p "$(dirname "$chart")"
 gnuplot <<EOF
@@ -114,13 +151,14 @@ set grid
 set key top left
 do for [kind in "direct string"] {
 	set title kind . " keys"
-	plot "$tmp/".kind.".dat" using 1:2 with linespoints title "iterator, inline step", \
+	plot "$tmp/".kind.".dat" using 1:2 with linespoints title "iterator, documented loop", \
 		"" using 1:3 with linespoints title "iterator, it->node loop", \
-		"" using 1:4 with linespoints title "iterator, called", \
-		"" using 1:5 with linespoints title "g\\\\_hash\\\\_table\\\\_foreach", \
-		"" using 1:6 with linespoints title "floor (double loop)", \
-		"" using 1:7 with linespoints title "iterator, body calls consume()", \
-		"" using 1:8 with linespoints title "foreach, callback calls consume()"
+		"" using 1:4 with linespoints title "iterator, documented loop, clang", \
+		"" using 1:5 with linespoints title "iterator, called", \
+		"" using 1:6 with linespoints title "iterator, body calls consume()", \
+		"" using 1:7 with linespoints title "g\\\\_hash\\\\_table\\\\_foreach", \
+		"" using 1:8 with linespoints title "foreach, callback calls consume()", \
+		"" using 1:9 with linespoints title "floor (double loop)"
 }
 unset multiplot
 EOF

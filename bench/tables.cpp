@@ -5,11 +5,11 @@
 #include <cstdio>
 
 const std::vector<TableSpec> table_specs = {
-	{"direct/1000", false, 1000, 0},       {"direct/10000", false, 10000, 0},
-	{"direct/100000", false, 100000, 0},   {"direct/1000000", false, 1000000, 0},
-	{"string/1000", true, 1000, 0},        {"string/10000", true, 10000, 0},
-	{"string/100000", true, 100000, 0},    {"string/1000000", true, 1000000, 0},
-	{"sparse/1000000-10000", false, 1000000, 10000},
+	{"direct/1000", "d1k", false, 1000, 0},          {"direct/10000", "d10k", false, 10000, 0},
+	{"direct/100000", "d100k", false, 100000, 0},    {"direct/1000000", "d1M", false, 1000000, 0},
+	{"string/1000", "s1k", true, 1000, 0},           {"string/10000", "s10k", true, 10000, 0},
+	{"string/100000", "s100k", true, 100000, 0},     {"string/1000000", "s1M", true, 1000000, 0},
+	{"sparse/1000000-10000", "sparse", false, 1000000, 10000},
 };
 
 // Direct keys are scattered integers, so that the walk order is unrelated to
@@ -37,12 +37,26 @@ build_table(const TableSpec &s)
 	return t;
 }
 
+// The iterator's ways, each compared with the foreach way that does the
+// same work; "-nochk" ways are built with G_DISABLE_CHECKS.
+#define WALK(f) f, #f
 const std::vector<Way> ways = {
-	{"inline", 'i', walk_inline, "foreach"},
-	{"node", 'n', walk_node_inline, "foreach"},
-	{"call", 'c', walk_call, "foreach"},
-	{"foreach", 'f', walk_foreach, nullptr},
-	{"floor", 'l', walk_floor, nullptr},
-	{"consume", 'e', walk_consume_inline, "fe-consume"},
-	{"fe-consume", 'g', walk_foreach_consume, nullptr},
+	{"doc", 'a', WALK(walk_doc_gcc), "foreach"},
+	{"doc-nochk", 'b', WALK(walk_doc_gcc_nochk), "foreach"},
+	{"node", 'c', WALK(walk_node_gcc), "foreach"},
+	{"node-nochk", 'd', WALK(walk_node_gcc_nochk), "foreach"},
+	{"doc-clang", 'e', WALK(walk_doc_clang), "foreach"},
+	{"doc-clang-nochk", 'f', WALK(walk_doc_clang_nochk), "foreach"},
+	{"node-clang", 'g', WALK(walk_node_clang), "foreach"},
+	{"node-clang-nochk", 'h', WALK(walk_node_clang_nochk), "foreach"},
+	{"doc-Os", 'i', WALK(walk_doc_gcc_Os), "foreach"},
+	{"doc-Os-nochk", 'j', WALK(walk_doc_gcc_Os_nochk), "foreach"},
+	{"node-Os", 'k', WALK(walk_node_gcc_Os), "foreach"},
+	{"node-Os-nochk", 'l', WALK(walk_node_gcc_Os_nochk), "foreach"},
+	{"call", 'm', WALK(walk_doc_call), "foreach"},
+	{"consume", 'n', WALK(walk_consume_gcc), "fe-consume"},
+	{"consume-nochk", 'o', WALK(walk_consume_gcc_nochk), "fe-consume"},
+	{"foreach", 'p', WALK(walk_foreach), nullptr},
+	{"fe-consume", 'q', WALK(walk_foreach_consume), nullptr},
+	{"floor", 'r', WALK(walk_floor), nullptr},
 };

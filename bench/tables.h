@@ -10,6 +10,7 @@
 
 struct TableSpec {
 	std::string name;  // kind/entries, or sparse/entries-kept
+	const char *label;  // a short one, for the report's columns
 	bool strings;
 	int entries;
 	int keep;  // entries left after removals while frozen (sparse tables)
@@ -25,6 +26,7 @@ struct Way {
 	const char *name;
 	char letter;  // for walk_count, whose arguments keep one size
 	gulong (*walk)(GHashTable *);
+	const char *function;  // walk's name, for callgrind's counts
 	const char *against;  // or null
 };
 

@@ -1,7 +1,7 @@
 // Times a full walk over the same GLib 1.2 tables in each of the ways of
 // tables.cpp.  Prints, after Google Benchmark's own output, the median time
-// per entry of each way and the ratio of each iterator way to the foreach
-// way it is compared with (inline/fe and so on).
+// per entry of each way on each table, and the ratio of each iterator way to
+// the foreach way it is compared with.
 //
 //   walk_bench [benchmark flags]
 
@@ -28,27 +28,33 @@ public:
 	void Finalize() override
 	{
 		ConsoleReporter::Finalize();
-		std::printf("\nmedian ns per entry\n%-22s", "table");
-		for (const Way &w : ways)
-			std::printf(" %10s", w.name);
-		for (const Way &w : ways)
-			if (w.against)
-				std::printf(" %10s", (std::string(w.name) + "/fe").c_str());
-		std::printf("\n");
-		for (const TableSpec &s : table_specs) {
-			bool measured = true;  // a run without repetitions has no medians
-			for (const Way &w : ways)
-				measured = measured && ns(w.name, s) > 0;
-			if (!measured)
-				continue;
-			std::printf("%-22s", s.name.c_str());
-			for (const Way &w : ways)
-				std::printf(" %10.2f", ns(w.name, s));
-			for (const Way &w : ways)
-				if (w.against)
-					std::printf(" %10.2f", ns(w.name, s) / ns(w.against, s));
+		std::vector<const TableSpec *> measured;  // a run without repetitions has no medians
+		for (const TableSpec &s : table_specs)
+			if (ns(ways.front().name, s) > 0)
+				measured.push_back(&s);
+		if (measured.empty())
+			return;
+		auto header = [&](const char *title) {
+			std::printf("\n%s\n%-18s", title, "way");
+			for (const TableSpec *s : measured)
+				std::printf(" %7s", s->label);
+			std::printf("\n");
+		};
+		header("median ns per entry");
+		for (const Way &w : ways) {
+			std::printf("%-18s", w.name);
+			for (const TableSpec *s : measured)
+				std::printf(" %7.2f", ns(w.name, *s));
 			std::printf("\n");
 		}
+		header("median time, against the foreach way");
+		for (const Way &w : ways)
+			if (w.against) {
+				std::printf("%-18s", (std::string(w.name) + "/" + w.against).c_str());
+				for (const TableSpec *s : measured)
+					std::printf(" %7.2f", ns(w.name, *s) / ns(w.against, *s));
+				std::printf("\n");
+			}
 	}
 
 private:

@@ -1,18 +1,17 @@
-/* The iterator's walks, built twice: with the header's inline step, and
- * with BUCKETWALK_NO_INLINE, a call per step (the names end in _call). */
+/* The iterator's walks, built once for each way the benchmark compiles a
+ * client: WALKS names the build, and the functions are walk_doc_WALKS,
+ * walk_node_WALKS and walk_consume_WALKS (see walks.h). */
 #include <bucketwalk.h>
 
 #include "walks.h"
 
-#ifdef BUCKETWALK_NO_INLINE
-#define WALK(name) name##_call
-#else
-#define WALK(name) name##_inline
-#endif
+#define WALK_NAME(shape, build) walk_##shape##_##build
+#define WALK_EXPAND(shape, build) WALK_NAME (shape, build)
+#define WALK(shape) WALK_EXPAND (shape, WALKS)
 
 /* The loop the header documents. */
 gulong
-WALK (walk) (GHashTable *t)
+WALK (doc) (GHashTable *t)
 {
   GHashIter *it = g_hash_iter_new (t);
   gpointer key, val;
@@ -26,9 +25,9 @@ WALK (walk) (GHashTable *t)
   return sum;
 }
 
-/* The loop the header recommends for tables that may hold a null key. */
+/* The loop the header gives for tables that may hold a null key. */
 gulong
-WALK (walk_node) (GHashTable *t)
+WALK (node) (GHashTable *t)
 {
   GHashIter *it = g_hash_iter_new (t);
   gpointer key, val;
@@ -42,7 +41,7 @@ WALK (walk_node) (GHashTable *t)
 
 /* The documented loop whose body calls a function of another file. */
 gulong
-WALK (walk_consume) (GHashTable *t)
+WALK (consume) (GHashTable *t)
 {
   GHashIter *it = g_hash_iter_new (t);
   gpointer key, val;

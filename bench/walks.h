@@ -1,7 +1,7 @@
 /* The walks that the benchmarks measure, written as a C client of GLib 1.2
- * writes them (compiled -std=gnu89 -O2).  Each sums the keys and values, so
- * that nothing is optimised away; the _consume ones hand each pair to
- * consume, a function in another file, which does the sum. */
+ * writes them.  Each sums the keys and values, so that nothing is optimised
+ * away; the consume ones hand each pair to consume, a function in another
+ * file, which does the sum. */
 #ifndef BENCH_WALKS_H
 #define BENCH_WALKS_H
 
@@ -11,13 +11,24 @@
 extern "C" {
 #endif
 
-/* The iterator, with its inline step and with a call per step (_call): */
-gulong walk_inline (GHashTable *t);	/* the documented do-while loop */
-gulong walk_call (GHashTable *t);
-gulong walk_node_inline (GHashTable *t);	/* for (...; it->node; ...) */
-gulong walk_node_call (GHashTable *t);
-gulong walk_consume_inline (GHashTable *t);	/* do-while, consume (key, val) */
-gulong walk_consume_call (GHashTable *t);
+/* walk_iterator.c, built as (bench/CMakeLists.txt):
+ *   gcc, gcc_nochk        gcc -O2, with the checks and with G_DISABLE_CHECKS
+ *   gcc_Os, gcc_Os_nochk  gcc -Os
+ *   clang, clang_nochk    clang -O2
+ *   call                  gcc -O2 with BUCKETWALK_NO_INLINE: a call per step
+ * each with the documented do-while loop (doc), the for loop that ends on
+ * it->node (node), and the do-while loop whose body calls consume. */
+#define BENCH_WALKS(build)				\
+  gulong walk_doc_##build (GHashTable *t);		\
+  gulong walk_node_##build (GHashTable *t);		\
+  gulong walk_consume_##build (GHashTable *t);
+BENCH_WALKS (gcc)
+BENCH_WALKS (gcc_nochk)
+BENCH_WALKS (gcc_Os)
+BENCH_WALKS (gcc_Os_nochk)
+BENCH_WALKS (clang)
+BENCH_WALKS (clang_nochk)
+BENCH_WALKS (call)
 
 gulong walk_foreach (GHashTable *t);	/* g_hash_table_foreach and a callback */
 gulong walk_foreach_consume (GHashTable *t);	/* its callback calls consume */

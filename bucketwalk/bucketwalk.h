@@ -204,6 +204,7 @@ extern __inline__ __attribute__ ((__gnu_inline__)) gpointer
 g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
 {
   GHashNode *n = it->node;
+  glong i;
   /* The table is loaded here on every step, not only where the next bucket
    * is sought: a load that every step makes is one that the compiler can
    * hoist out of the walk loop, so that it is made once per walk. */
@@ -236,20 +237,31 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
        * widening on x86_64; i stays below size, a gint. */
       GHashNode **nodes = t->nodes;
       glong size = t->size;
-      glong i = it->i;
 
+      i = it->i;
 #ifndef G_DISABLE_CHECKS
       /* A resize that left the count as it was: a thaw. */
       if (__builtin_expect (size != it->size, 0))
         goto changed;
 #endif
-      do
-        if (__builtin_expect (++i >= size, 0))
+      /* Most often the next bucket holds an entry.  A run of empty ones
+       * is scanned two buckets a turn: a loop of one a turn is so short
+       * that its speed depends on where the compiler happens to place it
+       * (across a 32-byte boundary it takes twice as long). */
+      if (__builtin_expect (++i >= size, 0))
+        goto end;
+      if (__builtin_expect (!(n = nodes[i]), 0))
+        for (;;)
           {
-            _G_HASH_ITER_END (it, _G_HASH_ITER_GINT (i), key, val);
-            return _G_HASH_ITER_NULL;
+            if (__builtin_expect (++i >= size, 0))
+              goto end;
+            if ((n = nodes[i]))
+              break;
+            if (__builtin_expect (++i >= size, 0))
+              goto end;
+            if ((n = nodes[i]))
+              break;
           }
-      while (__builtin_expect (!(n = nodes[i]), 0));
       it->i = _G_HASH_ITER_GINT (i);
     }
   it->node = n;
@@ -257,6 +269,9 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
   *val = n->value;
   return *key;
 
+end:
+  _G_HASH_ITER_END (it, _G_HASH_ITER_GINT (i), key, val);
+  return _G_HASH_ITER_NULL;
 #ifndef G_DISABLE_CHECKS
 changed:
   /* Out of the way of the walk: the report reads again what it needs, and
