@@ -39,9 +39,9 @@
 /* GLib 2 declares a GHashTable of its own with another layout, which this
  * header would read as GLib 1.2's. */
 #if !defined (GLIB_MAJOR_VERSION) || !defined (GLIB_MINOR_VERSION)
-#error "bucketwalk.h needs GLib 1.2's glib.h, and this glib.h does not say which GLib it is: build with glib-config --cflags or pkg-config --cflags glib"
+#error "bucketwalk.h needs GLib 1.2, and this glib.h does not say which GLib it is: take the flags from glib-config --cflags or pkg-config --cflags glib"
 #elif GLIB_MAJOR_VERSION != 1 || GLIB_MINOR_VERSION != 2
-#error "bucketwalk.h walks GLib 1.2's hash tables, but this glib.h is another GLib's (GLib 2?): build with glib-config --cflags or pkg-config --cflags glib, not glib-2.0"
+#error "bucketwalk.h needs GLib 1.2, and this glib.h is another GLib's: take the flags from glib-config --cflags or pkg-config --cflags glib, not glib-2.0"
 #endif
 
 #define BUCKETWALK_MAJOR_VERSION 1

@@ -6,8 +6,10 @@
 #  - a /usr install's bucketwalk.pc adds nothing to GLib's flags but
 #    -lbucketwalk, since pkg-config drops the system directories;
 #  - the word-count example, built against an install under another prefix
-#    with pkg-config and as a CMake project (tests/client), prints the
-#    expected counts.
+#    with pkg-config, as a CMake project (tests/client) and through its
+#    Makefile (with pkg-config, and with glib-config where the GLib has
+#    one), prints the expected counts; the Makefile's run with no
+#    LD_LIBRARY_PATH, through the run paths it gives.
 #
 #   install_check.sh BUILD VERSION LIBDIR GLIB_PC_DIR "CC CFLAGS" TOOLCHAIN SAMPLE EXPECTED [EMULATOR]
 #
@@ -80,7 +82,7 @@ glib_libdir=$(PKG_CONFIG_PATH=$glib_pc pkg-config --variable=libdir glib)
 run() {
 	: >"$tmp/diff"
 	# shellcheck disable=SC2086
-	if LD_LIBRARY_PATH=$prefix/$libdir:$glib_libdir $emulator "$2" "$sample" >"$tmp/out" 2>&1 &&
+	if LD_LIBRARY_PATH=${3-$prefix/$libdir:$glib_libdir} $emulator "$2" "$sample" >"$tmp/out" 2>&1 &&
 		diff -u "$expected" "$tmp/out" >"$tmp/diff"; then ok; else
 		no "$1 client:"
 		sed 's/^/  /' "$tmp/diff" "$tmp/out" | head -n 20
@@ -103,6 +105,26 @@ else
 	no "the CMake client does not build:"
 	tail -n 20 "$tmp/log" | sed 's/^/  /'
 fi
+
+# Through the Makefile, as a project of its own: with pkg-config, and with
+# glib-config and the install's prefix.
+glib_config=$glib_pc/../../bin/glib-config
+for way in pkg-config glib-config; do
+	[ $way = glib-config ] && [ ! -x "$glib_config" ] && continue
+	mkdir -p "$tmp/make-$way"
+	cp "$here/../examples/Makefile" "$here/../examples/wordcount.c" "$tmp/make-$way/"
+	if [ $way = pkg-config ]; then
+		set -- env PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig:$glib_pc" make
+	else
+		set -- make GLIB_CONFIG="$glib_config" BUCKETWALK="$prefix" BUCKETWALK_LIBDIR="$prefix/$libdir"
+	fi
+	if "$@" -C "$tmp/make-$way" CC="$cc" >"$tmp/log" 2>&1; then
+		run "Makefile ($way)" "$tmp/make-$way/wordcount" ""
+	else
+		no "the Makefile ($way) does not build:"
+		sed 's/^/  /' "$tmp/log"
+	fi
+done
 
 echo "$passed passed, $failed failed"
 [ $failed = 0 ]

@@ -7,6 +7,8 @@
 #    and -Wredundant-decls: no diagnostic names the header's internals.
 #  - Without those declarations, under the strictest warnings clients use:
 #    no diagnostic comes from the header's own lines.
+#  - With GLib 2's glib.h instead of GLib 1.2's, it does not compile, and
+#    the header's error says that it needs GLib 1.2.
 #
 #   header_check.sh HEADER_DIR GLIB_INCLUDE_DIRS FLAGS CLIENT [EMULATOR]
 #
@@ -88,6 +90,29 @@ for cc in gcc clang g++ clang++; do
 		done
 	done
 done
+
+# With GLib 2's glib.h in its place, as pkg-config --cflags glib-2.0 gives
+# it, the header must stop the build with an error that names GLib 1.2.
+glib2=$(pkg-config --cflags glib-2.0 2>/dev/null)
+if [ -z "$glib2" ]; then
+	echo "GLib 2: not installed (Debian package libglib2.0-dev), not tried"
+else
+	for cc in gcc clang g++ clang++; do
+		command -v $cc >/dev/null || continue
+		case $cc in *++) lang='-x c++' ;; *) lang= ;; esac
+		# shellcheck disable=SC2086
+		if $cc $lang $flags -I"$header_dir" $glib2 -c "$src" -o /dev/null >"$out" 2>&1; then
+			echo "FAIL $cc with GLib 2's glib.h: compiles"
+			verdict no
+		elif grep -q 'bucketwalk\.h:.*error: .*GLib 1\.2' "$out"; then
+			verdict ok
+		else
+			echo "FAIL $cc with GLib 2's glib.h: no error of bucketwalk.h names GLib 1.2"
+			sed 's/^/  /' "$out" | head -n 5
+			verdict no
+		fi
+	done
+fi
 
 # shellcheck disable=SC2086
 if $emulator "$client"; then verdict ok; else verdict no; fi
