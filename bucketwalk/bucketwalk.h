@@ -27,9 +27,10 @@
  * may follow g_hash_table_destroy until g_hash_iter_first starts a walk of
  * another table.
  *
- * The records below are GLib 1.2's own private layout, which the library
- * reads directly; they must match the libglib-1.2.so.0 that made the table.
- * Version 1.1 of this header needs libbucketwalk 1.1 or later.
+ * GHashNode and GHashTable below are GLib 1.2's own private layout, which
+ * the library reads directly; they must match the libglib-1.2.so.0 that
+ * made the table.  Version 1.1 of this header needs libbucketwalk 1.1 or
+ * later.
  */
 #ifndef BUCKETWALK_H
 #define BUCKETWALK_H
