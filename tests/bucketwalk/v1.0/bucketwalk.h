@@ -1,5 +1,6 @@
-/* bucketwalk.h as libbucketwalk 1.0 installed it, for the tests of programs
- * built against it, which must run unchanged with the library of today. */
+/* bucketwalk.h as libbucketwalk 1.0 installed it (but for one sentence of a
+ * comment, which claimed more than the header could), for the tests of
+ * programs built against it, which must run unchanged with today's library. */
 /*
  * bucketwalk.h - an external iterator over GLib 1.2 hash tables
  *
@@ -100,8 +101,8 @@ void g_hash_iter_destroy (GHashIter *it);
  * its inline functions: they are used for inlining only and never emitted,
  * so a call that is not inlined (at -O0, say), the address of either
  * function, and a declaration of them in the caller's own code all name the
- * library's functions.  BUCKETWALK_INLINE_STEP is defined where they are in
- * effect.  Define BUCKETWALK_NO_INLINE before including this header to call
+ * library's functions.  BUCKETWALK_INLINE_STEP is defined where they are
+ * present.  Define BUCKETWALK_NO_INLINE before including this header to call
  * the library's functions always.
  */
 #if defined (__GNUC__) && !defined (BUCKETWALK_NO_INLINE)
