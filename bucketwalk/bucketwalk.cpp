@@ -3,8 +3,8 @@
 //
 // g_hash_iter_next is the hot path, one call per entry.  The step along a
 // chain is kept as short as it can be: one compare of the table with what
-// the walk began with, each slot written once.  The step to the next bucket comes second; scanning past empty
-// buckets is out of line (next_bucket).  On large tables, where a walk waits
+// the walk began with, each slot written once.  The step to the next bucket
+// comes second; scanning past empty buckets is out of line (next_bucket).  On large tables, where a walk waits
 // on cache misses, each bucket reached prefetches the first two nodes of
 // buckets further ahead (prefetch_ahead), so that the misses overlap.
 

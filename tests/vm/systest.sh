@@ -224,9 +224,8 @@ machine() {
 			alive=1
 			[ -n "$announce" ] && echo "$announce"
 		fi
-		if [ -n "$outcome" ]; then
-			:
-		elif [ -z "$alive" ] && [ -n "$wait" ] && [ $((SECONDS - start)) -ge "$wait" ]; then
+		[ -n "$outcome" ] && break
+		if [ -z "$alive" ] && [ -n "$wait" ] && [ $((SECONDS - start)) -ge "$wait" ]; then
 			outcome=silent
 		elif [ $((SECONDS - start)) -ge "$limit" ]; then
 			outcome=limit
@@ -331,12 +330,8 @@ run_machine() {
 			why="qemu exited (status $qstatus) before the cases finished"
 		fi
 		echo "systest: $arch: $why" >&2
-		if [ -s "$log.txt" ]; then
-			echo "systest: $arch: the machine did not finish the cases; its console:" >&2
-			tail -n 40 "$log.txt" >&2
-		else
-			echo "systest: $arch: the machine did not finish the cases; its console is empty" >&2
-		fi
+		echo "systest: $arch: the machine did not finish the cases; its console:" >&2
+		if [ -s "$log.txt" ]; then tail -n 40 "$log.txt"; else echo "(empty)"; fi >&2
 		if [ -s "$err" ]; then
 			echo "systest: $arch: qemu's own messages:" >&2
 			head -n 20 "$err" >&2
