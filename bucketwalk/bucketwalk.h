@@ -20,16 +20,31 @@
  *
  * The walk visits the buckets in ascending order and each bucket's chain
  * from its head: the table's own order, neither insertion nor key order.
- * An iterator only reads its table.  A table changed during a walk (an
- * entry inserted or removed, the table resized) ends the walk: the step
- * that finds the change returns null, as at the end, and reports it as a
- * CRITICAL through g_log.  A destroyed table cannot be found out: no step
- * may follow g_hash_table_destroy until g_hash_iter_first starts a walk of
- * another table.
+ * An iterator only reads its table.
+ *
+ * A table changed during a walk ends it, or the walk goes on exactly: it
+ * never hands out an entry that is not in the table, nor one twice, and
+ * never reads a node that GLib has taken back.  Before a step reads the
+ * entry it stands on, it finds that entry again in its bucket's chain,
+ * after entries with the same keys as when it got there, in a table of the
+ * same size and count as when the walk began.  Where it does not, the step
+ * returns null, as at the end, reports the change as a CRITICAL through
+ * g_log, and g_hash_iter_changed (it) says so after the loop.  A change it
+ * does not see leaves the walk exact: every entry that was in the table
+ * throughout is handed out once.  What goes unseen: a new value for a key
+ * (the walk hands out the current one); entries removed and inserted
+ * between the same two steps, the count then as it was, where the chain up
+ * to the current entry keeps its keys (an entry inserted ahead of the walk
+ * is handed out, one behind it is not); a chain up to the current entry
+ * whose keys differ but have the same fingerprint, a chance of one in 2^32
+ * (i386) or 2^64 (x86_64) for each such change, which may then miss
+ * entries of that bucket or hand one out twice; and a destroyed table,
+ * whose memory is gone: no step may follow g_hash_table_destroy until
+ * g_hash_iter_first starts a walk of another table.
  *
  * GHashNode and GHashTable below are GLib 1.2's own private layout, which
  * the library reads directly; they must match the libglib-1.2.so.0 that
- * made the table.  Version 1.1 of this header needs libbucketwalk 1.1 or
+ * made the table.  Version 1.2 of this header needs libbucketwalk 1.2 or
  * later.
  */
 #ifndef BUCKETWALK_H
@@ -46,7 +61,7 @@
 #endif
 
 #define BUCKETWALK_MAJOR_VERSION 1
-#define BUCKETWALK_MINOR_VERSION 1
+#define BUCKETWALK_MINOR_VERSION 2
 
 #ifdef __cplusplus
 extern "C" {
@@ -76,9 +91,11 @@ struct _GHashTable
 
 /* An iterator: the table, the bucket index, and the entry it stands on
  * (null when it stands on none).  Allocated by g_hash_iter_new only, so
- * that the record may grow at its end.  Since 1.1 it ends with what each
- * step compares the table with: its size and nnodes when the walk began
- * (nnodes is -1 while the iterator stands on no entry). */
+ * that the record may grow at its end.  The fields after node are what each
+ * step compares the table with: since 1.1 its size and nnodes when the walk
+ * began (nnodes is -1 while the iterator stands on no entry, -2 once a
+ * change of the table has ended the walk), and since 1.2 a fingerprint of
+ * the keys of node's chain from its head through node (0 on no entry). */
 struct _GHashIter
 {
   GHashTable *hash;
@@ -86,7 +103,20 @@ struct _GHashIter
   GHashNode *node;
   gint size;
   gint nnodes;
+  gulong chain;
 };
+
+/* TRUE when a change of the table ended the last walk of it, FALSE when the
+ * walk ran to its end, or has not ended yet.  g_hash_iter_first clears it. */
+#define g_hash_iter_changed(it) ((it)->nnodes == -2)
+
+/* The fingerprint of the first keys of a chain, h, with key k appended: the
+ * library and the inline step below compute it alike. */
+#ifdef __cplusplus
+#define _G_HASH_ITER_MIX(h, k) ((((h) ^ reinterpret_cast<gulong> (k)) * 0x5bd1e995UL) + 1)
+#else
+#define _G_HASH_ITER_MIX(h, k) ((((h) ^ (gulong) (k)) * 0x5bd1e995UL) + 1)
+#endif
 
 /* Returns a new iterator on t, already standing on its first entry (if
  * any), to be freed with g_hash_iter_destroy; null when t is null. */
@@ -101,8 +131,10 @@ gpointer g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val);
  * returns *key as read back after both stores; stores null in both and
  * returns null at the end of the walk, and on every later call.  An entry
  * whose key is null also returns null, with its value in *val.  When the
- * table has changed since the walk began, ends the walk in the same way and
- * logs a CRITICAL (unless G_DISABLE_CHECKS, see below). */
+ * table has changed since the walk began (see above), ends the walk in the
+ * same way, and then logs a CRITICAL (unless G_DISABLE_CHECKS, see below):
+ * a log handler may step the iterator, which stays at the end, or start a
+ * new walk with g_hash_iter_first, which stands. */
 gpointer g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val);
 
 /* Frees the iterator (null is ignored); the table is not touched. */
@@ -116,25 +148,27 @@ void g_hash_iter_destroy (GHashIter *it);
  * iterator that stands on no entry, and a table that has changed.  Results,
  * slots, iterator and report are the same as with the library's functions,
  * which stay the reference, in every case.  Neither makes a call but to
- * report a change, after which the walk has ended: so a walk loop whose body
- * calls nothing keeps the iterator, the table and the caller's slots in
- * registers, and the compiler can see that nothing changes the table there
- * and drop the checks.
+ * report a change, after which the walk has ended, so a walk loop whose
+ * body calls nothing keeps the iterator, the table and the caller's slots
+ * in registers.  The compiler cannot see that the chain is as it was, and
+ * so each step reads it from the bucket's head to the current entry, most
+ * often that head alone.
  *
  * Both are GNU89 extern inline definitions, as GLib 1.2's own header makes
  * its inline functions: they are used for inlining only and never emitted,
- * so a call that the compiler does not inline (at -O0, say), the address of
- * either function, and a declaration of them in the caller's own code all
- * name the library's functions.  BUCKETWALK_INLINE_STEP is defined where
- * the definitions are present; whether a call is inlined is the compiler's
- * choice.  Define BUCKETWALK_NO_INLINE before including this header to call
- * the library's functions always.
+ * so a call at -O0, the address of either function, and a declaration of
+ * them in the caller's own code all name the library's functions.  An
+ * optimising compiler always inlines them (clang would not, for their
+ * size).  BUCKETWALK_INLINE_STEP is defined where the definitions are
+ * present.  Define BUCKETWALK_NO_INLINE before including this header to
+ * call the library's functions always.
  *
  * With G_DISABLE_CHECKS defined, GLib's switch for its own precondition
  * checks, the inline step does not compare the table with the iterator,
  * and a change goes unseen: a step then walks on through whatever the
- * table's nodes point at.  The library's functions check unless the
- * library itself was built with G_DISABLE_CHECKS.
+ * table's nodes point at.  It still keeps the iterator's fingerprint, so
+ * that the library's functions, which check unless the library itself was
+ * built with G_DISABLE_CHECKS, may take over the walk.
  */
 #if defined (__GNUC__) && !defined (BUCKETWALK_NO_INLINE)
 #define BUCKETWALK_INLINE_STEP 1
@@ -165,19 +199,30 @@ void g_hash_iter_destroy (GHashIter *it);
 #define _G_HASH_ITER_EVEN(c) (c)
 #endif
 
-/* Ends the walk of it at bucket index i (a gint): it stands on no entry,
+/* An optimising compiler always inlines the step, which its size would
+ * keep clang from doing; without optimisation every step calls the
+ * library. */
+#ifdef __OPTIMIZE__
+#define _G_HASH_ITER_INLINE __attribute__ ((__gnu_inline__, __always_inline__))
+#else
+#define _G_HASH_ITER_INLINE __attribute__ ((__gnu_inline__))
+#endif
+
+/* Ends the walk of it at bucket index i (a gint), with mark -1 for a walk
+ * that ran out and -2 for one that a change ended: it stands on no entry,
  * and both slots are null. */
-#define _G_HASH_ITER_END(iter, index, k, v)	\
+#define _G_HASH_ITER_END(iter, index, mark, k, v)	\
   ((iter)->i = (index),				\
    (iter)->node = _G_HASH_ITER_NULL,		\
-   (iter)->nnodes = -1,				\
+   (iter)->nnodes = (mark),			\
+   (iter)->chain = 0,				\
    *(k) = _G_HASH_ITER_NULL,			\
    *(v) = _G_HASH_ITER_NULL)
 
 /* Starts the walk itself rather than calling the library, so that the
  * caller's slots can stay in registers (and because clang inlines no
  * definition that calls its own symbol). */
-extern __inline__ __attribute__ ((__gnu_inline__)) gpointer
+extern __inline__ _G_HASH_ITER_INLINE gpointer
 g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val)
 {
   GHashTable *t = it->hash;
@@ -193,27 +238,30 @@ g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val)
       {
         it->i = _G_HASH_ITER_GINT (i);
         it->node = n;
+        it->chain = _G_HASH_ITER_MIX (0, n->key);
         *key = n->key;
         *val = n->value;
         return *key;
       }
-  _G_HASH_ITER_END (it, _G_HASH_ITER_GINT (size > 0 ? size : 0), key, val);
+  _G_HASH_ITER_END (it, _G_HASH_ITER_GINT (size > 0 ? size : 0), -1, key, val);
   return _G_HASH_ITER_NULL;
 }
 
-extern __inline__ __attribute__ ((__gnu_inline__)) gpointer
+extern __inline__ _G_HASH_ITER_INLINE gpointer
 g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
 {
-  GHashNode *n = it->node;
-  glong i;
+  GHashNode *n = it->node, *x;
   /* The table is loaded here on every step, not only where the next bucket
    * is sought: a load that every step makes is one that the compiler can
    * hoist out of the walk loop, so that it is made once per walk. */
   GHashTable *t = it->hash;
+  GHashNode **nodes = t->nodes;
+  glong i = it->i;
+  gulong chain;
 
 #ifndef G_DISABLE_CHECKS
   /* The table's count, as the walk began, is the test for an iterator on
-   * no entry too: there nnodes is -1, which no table's count is. */
+   * no entry too: there nnodes is negative, which no table's count is. */
   if (__builtin_expect (t->nnodes != it->nnodes, 0))
     {
       if (n)
@@ -222,6 +270,25 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
       *val = _G_HASH_ITER_NULL;
       return _G_HASH_ITER_NULL;
     }
+  /* A resize that left the count as it was: a thaw. */
+  if (__builtin_expect (t->size != it->size, 0))
+    goto changed;
+  /* Anything may have been done to the table since the last step.  The node
+   * the walk stands on is read only once it has been found again in its
+   * chain, after entries with the same keys as before, and with its own key
+   * as before; most often it is the chain's head.  Its bucket is below the
+   * size, which is as it was. */
+  chain = 0;
+  for (x = nodes[i];; x = x->next)
+    {
+      if (__builtin_expect (!x, 0))
+        goto changed;
+      chain = _G_HASH_ITER_MIX (chain, x->key);
+      if (x == n)
+        break;
+    }
+  if (__builtin_expect (chain != it->chain, 0))
+    goto changed;
 #else
   if (__builtin_expect (!n, 0))
     {
@@ -230,61 +297,64 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
       *val = _G_HASH_ITER_NULL;
       return _G_HASH_ITER_NULL;
     }
+  chain = it->chain;
 #endif
-  n = n->next;
-  if (_G_HASH_ITER_EVEN (!n))
+  x = n->next;
+  if (_G_HASH_ITER_EVEN (!x))
     {
       /* On to the next bucket that holds an entry.  A long index needs no
        * widening on x86_64; i stays below size, a gint. */
-      GHashNode **nodes = t->nodes;
       glong size = t->size;
 
-      i = it->i;
-#ifndef G_DISABLE_CHECKS
-      /* A resize that left the count as it was: a thaw. */
-      if (__builtin_expect (size != it->size, 0))
-        goto changed;
-#endif
       /* Most often the next bucket holds an entry.  A run of empty ones
        * is scanned two buckets a turn: a loop of one a turn is so short
        * that its speed depends on where the compiler happens to place it
        * (across a 32-byte boundary it takes twice as long). */
       if (__builtin_expect (++i >= size, 0))
         goto end;
-      if (__builtin_expect (!(n = nodes[i]), 0))
+      if (__builtin_expect (!(x = nodes[i]), 0))
         for (;;)
           {
             if (__builtin_expect (++i >= size, 0))
               goto end;
-            if ((n = nodes[i]))
+            if ((x = nodes[i]))
               break;
             if (__builtin_expect (++i >= size, 0))
               goto end;
-            if ((n = nodes[i]))
+            if ((x = nodes[i]))
               break;
           }
       it->i = _G_HASH_ITER_GINT (i);
+      chain = 0;
     }
-  it->node = n;
-  *key = n->key;
-  *val = n->value;
-  return *key;
+  {
+    gpointer k = x->key, v = x->value;
+
+    it->node = x;
+    it->chain = _G_HASH_ITER_MIX (chain, k);
+    *key = k;
+    *val = v;
+    return *key;
+  }
 
 end:
-  _G_HASH_ITER_END (it, _G_HASH_ITER_GINT (i), key, val);
+  _G_HASH_ITER_END (it, _G_HASH_ITER_GINT (i), -1, key, val);
   return _G_HASH_ITER_NULL;
 #ifndef G_DISABLE_CHECKS
 changed:
-  /* Out of the way of the walk: the report reads again what it needs, and
-   * the walk ends after it, so that the compiler knows how it ends. */
-  __asm__ __volatile__ ("" ::: "memory");
-  t = it->hash;
-  g_log ("bucketwalk", G_LOG_LEVEL_CRITICAL,
-         "g_hash_iter_next: the table changed during the walk (%d entries in %d buckets, "
-         "%d in %d when the walk began); the walk ends here",
-         t->nnodes, t->size, it->nnodes, it->size);
-  _G_HASH_ITER_END (it, t->size, key, val);
-  return _G_HASH_ITER_NULL;
+  /* Out of the way of the walk, which ends before the report, so that a
+   * log handler may step the iterator (it stays at the end, silently) or
+   * start another walk with g_hash_iter_first (which stands). */
+  {
+    gint nnodes = t->nnodes, size = t->size, then_nnodes = it->nnodes, then_size = it->size;
+
+    _G_HASH_ITER_END (it, size > 0 ? size : 0, -2, key, val);
+    g_log ("bucketwalk", G_LOG_LEVEL_CRITICAL,
+           "g_hash_iter_next: the table changed during the walk (%d entries in %d buckets, "
+           "%d in %d when the walk began); the walk ends here",
+           nnodes, size, then_nnodes, then_size);
+    return _G_HASH_ITER_NULL;
+  }
 #endif
 }
 

@@ -1,14 +1,14 @@
 #!/bin/sh
 # Checks a shipped ELF file the way a distribution would:
 #   elf_check.sh program FILE "NEEDED..." [fortified]
-#   elf_check.sh library FILE "NEEDED..." "EXPORTED..." VERSION
+#   elf_check.sh library FILE "NEEDED..." "EXPORTED..." "VERSION OLD..."
 # - its NEEDED entries are exactly the given libraries;
 # - full RELRO with immediate binding, position independent, no empty run
 #   path entry;
 # - a program is a PIE, has the stack protector and, in a build that
 #   fortifies (all but Debug), calls the C library's fortified functions;
 # - a library exports exactly the given functions, each at the given symbol
-#   version.  (Its functions keep no buffers on the stack, so there is
+#   version, the default, and at each older one given after it.  (Its functions keep no buffers on the stack, so there is
 #   nothing for a stack protector to guard.)
 set -u
 kind=$1 file=$2 needed=$3 extra=${4-} version=${5-}
@@ -40,7 +40,12 @@ program)
 	;;
 library)
 	got=$(printf '%s\n' "$versioned" | awk '$1 != "UND" && $2 != "LOCAL" {print $3}' | sort | tr '\n' ' ')
-	want=$(printf "%s@@$version\n" $extra | sort | tr '\n' ' ')
+	default=${version%% *} old=
+	[ "$default" = "$version" ] || old=${version#* }
+	want=$(for f in $extra; do
+		echo "$f@@$default"
+		for v in $old; do echo "$f@$v"; done
+	done | sort | tr '\n' ' ')
 	[ "$got" = "$want" ] || no "exports '$got', expected '$want'"
 	;;
 *)

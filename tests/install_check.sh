@@ -39,6 +39,7 @@ $libdir/libbucketwalk.so
 $libdir/pkgconfig/bucketwalk.pc
 include/bucketwalk.h
 share/man/man3/bucketwalk.3
+share/man/man3/g_hash_iter_changed.3
 share/man/man3/g_hash_iter_destroy.3
 share/man/man3/g_hash_iter_first.3
 share/man/man3/g_hash_iter_new.3
