@@ -7,8 +7,11 @@
 
 #include <bucketwalk.h>
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -53,9 +56,12 @@ namespace {
 #endif
 
 // The CRITICALs the library and the inline step log, counted; a case that
-// expects none checks the count it leaves behind.
+// expects none checks the count it leaves behind.  A case may give the
+// handler something to do with the iterator whose step reports.
 int reports;
 std::string last_report;
+GHashIter *reporting;
+void (*in_handler)(GHashIter *it);
 
 void
 on_report(const gchar *domain, GLogLevelFlags level, const gchar *message, gpointer)
@@ -64,6 +70,8 @@ on_report(const gchar *domain, GLogLevelFlags level, const gchar *message, gpoin
 	last_report = message;
 	CHECK(domain && std::strcmp(domain, "bucketwalk") == 0);
 	CHECK(level & G_LOG_LEVEL_CRITICAL);
+	if (in_handler && reporting)
+		in_handler(reporting);
 }
 
 std::vector<Entry>
@@ -222,7 +230,7 @@ random_histories_walk_as_foreach()
 	}
 }
 
-#if BUCKETWALK_MINOR_VERSION >= 1 && !defined(G_DISABLE_CHECKS)
+#if BUCKETWALK_MINOR_VERSION >= 2 && !defined(G_DISABLE_CHECKS)
 // Whether an entry is in the table now, with this key and value.
 bool
 present(GHashTable *t, const Entry &e)
@@ -237,98 +245,319 @@ remove_key(gpointer key, gpointer, gpointer doomed)
 	return key == doomed;
 }
 
-// A change made to a table in the middle of a walk, on the entry the
-// iterator stands on or elsewhere.  A change is found by the very next step;
-// a resize that leaves the count as it was, by the next step into a bucket
-// at the latest.  The rest are no changes, and the walk goes on.
+// The library's steps, through pointers, so that they are called where the
+// inline step is built too; and 1.1's step, which programs built with the
+// 1.1 header call.
+gpointer (*volatile library_next)(GHashIter *, gpointer *, gpointer *) = g_hash_iter_next;
+using Next = gpointer (*)(GHashIter *, gpointer *, gpointer *);
+const Next library_next_1_1 = reinterpret_cast<Next>(dlvsym(RTLD_DEFAULT, "g_hash_iter_next", "BUCKETWALK_1.1"));
+
+// Keys 1 to 200, values ten times the key, in the buckets of a table that
+// grew to hold them, or in the 11 of one frozen from its start.
+GHashTable *
+two_hundred(bool frozen)
+{
+	GHashTable *t = g_hash_table_new(g_direct_hash, g_direct_equal);
+	if (frozen)
+		g_hash_table_freeze(t);
+	for (long k = 1; k <= 200; k++)
+		g_hash_table_insert(t, GINT_TO_POINTER(k), GINT_TO_POINTER(k * 10));
+	return t;
+}
+
+// A change made to a table between two steps of a walk, at each of the
+// first 40 places the walk passes through (heads of chains and nodes
+// further down): one call or several, on the walked table and on another,
+// GLib's free list holding the nodes of a destroyed table.  A change of the
+// count or size is reported by the very next step, which ends the walk.
+// Any other change is reported by the very next step or leaves the walk
+// exact.  Every entry handed out is in the table with its current value,
+// and none twice.  Each change names the keys it took out of the table.
+using Gone = std::vector<gpointer>;
+
+gpointer
+K(long k)
+{
+	return GINT_TO_POINTER(k);
+}
+
+void
+drop(GHashTable *t, long k, Gone &gone)
+{
+	g_hash_table_remove(t, K(k));
+	gone.push_back(K(k));
+}
+
+long
+L(gpointer k)
+{
+	return GPOINTER_TO_INT(k);
+}
+
+// The log handlers' doings: step the iterator whose step reports, which
+// stays at the end, silently; or start its walk again, which stands.
+void
+step_again(GHashIter *it)
+{
+	gpointer key = K(1), val = K(1);
+	CHECK(g_hash_iter_next(it, &key, &val) == nullptr && !key && !val && !it->node);
+	key = val = K(1);
+	CHECK(library_next(it, &key, &val) == nullptr && !key && !val && !it->node);
+	CHECK(g_hash_iter_changed(it));
+}
+
+void
+start_again(GHashIter *it)
+{
+	gpointer key, val;
+	CHECK(g_hash_iter_first(it, &key, &val) && it->node);
+}
+
 struct Change {
 	const char *name;
 	bool frozen;  // when the walk begins
-	void (*make)(GHashTable *t, gpointer current);
-	enum { next_step, step_into_a_bucket, none } found;
+	void (*make)(GHashTable *t, long current, GHashTable *other, Gone &gone);
+	enum { reported, exact, either } outcome;
+	void (*handler)(GHashIter *it);
 };
 
 const Change changes[] = {
-	{"the current entry removed", false, [](GHashTable *t, gpointer k) { g_hash_table_remove(t, k); }, Change::next_step},
-	{"the current entry removed, frozen", true, [](GHashTable *t, gpointer k) { g_hash_table_remove(t, k); }, Change::next_step},
-	{"another entry removed", false, [](GHashTable *t, gpointer) { g_hash_table_remove(t, GINT_TO_POINTER(7)); }, Change::next_step},
-	{"an entry inserted", false, [](GHashTable *t, gpointer) { g_hash_table_insert(t, GINT_TO_POINTER(5000), nullptr); }, Change::next_step},
-	{"an entry inserted, frozen", true, [](GHashTable *t, gpointer) { g_hash_table_insert(t, GINT_TO_POINTER(5000), nullptr); }, Change::next_step},
+	{"the current entry removed", false, [](GHashTable *t, long k, GHashTable *, Gone &g) { drop(t, k, g); }, Change::reported, nullptr},
+	{"the current entry removed, frozen", true, [](GHashTable *t, long k, GHashTable *, Gone &g) { drop(t, k, g); }, Change::reported, nullptr},
+	{"another entry removed", false, [](GHashTable *t, long k, GHashTable *, Gone &g) { drop(t, k == 7 ? 8 : 7, g); }, Change::reported, nullptr},
+	{"an entry inserted", false, [](GHashTable *t, long, GHashTable *, Gone &) { g_hash_table_insert(t, K(5000), nullptr); }, Change::reported, nullptr},
+	{"an entry inserted, frozen", true, [](GHashTable *t, long, GHashTable *, Gone &) { g_hash_table_insert(t, K(5000), nullptr); }, Change::reported, nullptr},
 	{"foreach_remove removes the current entry", false,
-	 [](GHashTable *t, gpointer k) { CHECK(g_hash_table_foreach_remove(t, remove_key, k) == 1); }, Change::next_step},
-	{"thawed after growing while frozen", true, [](GHashTable *t, gpointer) { g_hash_table_thaw(t); }, Change::step_into_a_bucket},
-	{"the current entry's value replaced", false, [](GHashTable *t, gpointer k) { g_hash_table_insert(t, k, nullptr); }, Change::none},
+	 [](GHashTable *t, long k, GHashTable *, Gone &g) {
+		 CHECK(g_hash_table_foreach_remove(t, remove_key, K(k)) == 1);
+		 g.push_back(K(k));
+	 },
+	 Change::reported, nullptr},
+	{"thawed after growing while frozen", true, [](GHashTable *t, long, GHashTable *, Gone &) { g_hash_table_thaw(t); }, Change::reported, nullptr},
+	{"the current entry renamed: a new key inserted, the current one removed", false,
+	 [](GHashTable *t, long k, GHashTable *, Gone &g) {
+		 g_hash_table_insert(t, K(k + 1000), nullptr);
+		 drop(t, k, g);
+	 },
+	 Change::either, nullptr},
+	{"the current entry removed, then its key inserted again", false,
+	 [](GHashTable *t, long k, GHashTable *, Gone &g) {
+		 drop(t, k, g);
+		 g_hash_table_insert(t, K(k), nullptr);
+	 },
+	 Change::either, nullptr},
+	{"the current entry removed, then a key of its bucket inserted", false,
+	 [](GHashTable *t, long k, GHashTable *, Gone &g) {
+		 drop(t, k, g);
+		 g_hash_table_insert(t, K(k + t->size), nullptr);
+	 },
+	 Change::either, nullptr},
+	{"the current entry removed, a key of its bucket inserted, then its own key again", false,
+	 [](GHashTable *t, long k, GHashTable *, Gone &g) {
+		 drop(t, k, g);
+		 g_hash_table_insert(t, K(k + t->size), nullptr);
+		 g_hash_table_insert(t, K(k), nullptr);
+		 drop(t, k == 7 ? 8 : 7, g);
+	 },
+	 Change::either, nullptr},
+	{"the current entry removed, another table grown by an insertion, a new key inserted", false,
+	 [](GHashTable *t, long k, GHashTable *other, Gone &g) {
+		 drop(t, k, g);
+		 g_hash_table_insert(other, K(-1), nullptr);
+		 g_hash_table_insert(t, K(k + 1000), nullptr);
+	 },
+	 Change::either, nullptr},
+	{"the current entry removed, an entry removed from another table, a new key inserted", false,
+	 [](GHashTable *t, long k, GHashTable *other, Gone &g) {
+		 drop(t, k, g);
+		 g_hash_table_remove(other, K(-2));
+		 g_hash_table_insert(t, K(k + 1000), nullptr);
+	 },
+	 Change::either, nullptr},
+	{"the previous, current and next entries removed, their keys inserted again", false,
+	 [](GHashTable *t, long k, GHashTable *, Gone &g) {
+		 for (long n : {k + 1, k, k - 1})
+			 drop(t, n, g);
+		 for (long n : {k - 1, k, k + 1})
+			 g_hash_table_insert(t, K(n), nullptr);
+	 },
+	 Change::either, nullptr},
+	{"the current entry and the next 9 removed, 10 new keys inserted", false,
+	 [](GHashTable *t, long k, GHashTable *, Gone &g) {
+		 for (long n = 0; n < 10; n++)
+			 drop(t, k + n, g);
+		 for (long n = 0; n < 10; n++)
+			 g_hash_table_insert(t, K(k + 2000 + n), nullptr);
+	 },
+	 Change::either, nullptr},
+	{"all but 10 entries removed and as many inserted: the table shrinks and grows back", false,
+	 [](GHashTable *t, long k, GHashTable *, Gone &g) {
+		 for (long n = 1; n <= 200; n++)
+			 if (n < k - 5 || n > k + 4)
+				 drop(t, n, g);
+		 for (long n = 1; n <= 200; n++)
+			 if (n < k - 5 || n > k + 4)
+				 g_hash_table_insert(t, K(n + 3000), nullptr);
+	 },
+	 Change::either, nullptr},
+	{"the current entry's value replaced", false, [](GHashTable *t, long k, GHashTable *, Gone &) { g_hash_table_insert(t, K(k), nullptr); }, Change::exact, nullptr},
 	{"foreach_remove removes nothing", false,
-	 [](GHashTable *t, gpointer) { CHECK(g_hash_table_foreach_remove(t, remove_key, nullptr) == 0); }, Change::none},
-	{"frozen and thawed, nothing else", false, [](GHashTable *t, gpointer) { g_hash_table_freeze(t), g_hash_table_thaw(t); }, Change::none},
+	 [](GHashTable *t, long, GHashTable *, Gone &) { CHECK(g_hash_table_foreach_remove(t, remove_key, nullptr) == 0); }, Change::exact, nullptr},
+	{"frozen and thawed, nothing else", false, [](GHashTable *t, long, GHashTable *, Gone &) { g_hash_table_freeze(t), g_hash_table_thaw(t); }, Change::exact, nullptr},
+	{"another table's entries removed and inserted", false,
+	 [](GHashTable *, long, GHashTable *other, Gone &) {
+		 g_hash_table_remove(other, K(-3));
+		 g_hash_table_insert(other, K(-40), nullptr);
+	 },
+	 Change::exact, nullptr},
+	{"a log handler that steps the iterator", false, [](GHashTable *t, long k, GHashTable *, Gone &g) { drop(t, k, g); }, Change::reported, step_again},
+	{"a log handler that starts the walk again", false, [](GHashTable *t, long k, GHashTable *, Gone &g) { drop(t, k, g); }, Change::reported, start_again},
 };
 
-void
-changed_tables_end_the_walk()
+// Steps a inline and b through the library, which must agree, and returns
+// whether they reported a change; adds what they hand out to seen.  A
+// third iterator, stepped by 1.1's step, must hand out only what is in the
+// table.
+bool
+step_both(GHashTable *t, GHashIter *a, GHashIter *b, GHashIter *old, std::vector<Entry> &seen)
 {
-	// Nodes on GLib's free list, with keys and values of their own, for a
-	// step that followed a node GLib took back to hand out.
+	gpointer ka, va, kb, vb, ko, vo;
+	const int before = reports;
+	reporting = a;
+	gpointer ra = g_hash_iter_next(a, &ka, &va);
+	reporting = b;
+	gpointer rb = library_next(b, &kb, &vb);
+	reporting = nullptr;
+	CHECK(ra == rb && ka == kb && va == vb);
+	CHECK(a->i == b->i && a->node == b->node && a->size == b->size && a->nnodes == b->nnodes &&
+	      a->chain == b->chain);
+	const bool reported = reports != before;
+	CHECK(!reported || reports == before + 2);
+	if (old->node) {
+		const int count = reports;
+		library_next_1_1(old, &ko, &vo);
+		CHECK(!old->node || present(t, {ko, vo}));
+		reports = count;
+	}
+	if (a->node && !reported) {
+		CHECK(present(t, {ka, va}));
+		for (const Entry &e : seen)
+			if (!CHECK(e.first != ka))
+				break;
+		seen.emplace_back(ka, va);
+	}
+	return reported;
+}
+
+void
+changed_tables()
+{
 	GHashTable *spare = g_hash_table_new(g_direct_hash, g_direct_equal);
 	for (long k = 1; k <= 300; k++)
-		g_hash_table_insert(spare, GINT_TO_POINTER(-k), GINT_TO_POINTER(-k));
+		g_hash_table_insert(spare, K(-k), K(-k));
 	g_hash_table_destroy(spare);
+	CHECK(library_next_1_1 != nullptr);
 
 	for (const Change &c : changes) {
 		const int failed_before = check::failures();
-		GHashTable *t = g_hash_table_new(g_direct_hash, g_direct_equal);
-		// 200 entries: in 223 buckets, or in the 11 of a table frozen from
-		// its start, which a thaw resizes.
-		if (c.frozen)
-			g_hash_table_freeze(t);
-		for (long k = 1; k <= 200; k++)
-			g_hash_table_insert(t, GINT_TO_POINTER(k), GINT_TO_POINTER(k * 10));
-		const std::vector<Entry> before = foreach(t);
-		reports = 0;
+		int cut_short = 0;
+		for (int at = 0; at < 40 && check::failures() == failed_before; at++) {
+			GHashTable *t = two_hundred(c.frozen), *other = g_hash_table_new(g_direct_hash, g_direct_equal);
+			for (long k = 2; k <= 33; k++)
+				g_hash_table_insert(other, K(-k), nullptr);
+			const std::vector<Entry> before = foreach(t);
+			std::vector<Entry> seen;
+			Gone gone;
+			reports = 0;
 
-		GHashIter *it = g_hash_iter_new(t);
-		gpointer key, val;
-		std::vector<Entry> seen;
-		g_hash_iter_first(it, &key, &val);
-		for (int n = 0; n < 12; n++)
-			seen.emplace_back(key, val), g_hash_iter_next(it, &key, &val);
-		c.make(t, key);
-		seen.emplace_back(key, val);
-		// Steps until the walk ends; until then each hands out an entry
-		// that is in the table, and with a resize no step into a bucket.
-		for (;;) {
-			const bool into_a_bucket = it->node->next == nullptr;
-			g_hash_iter_next(it, &key, &val);
-			if (!it->node)
-				break;
-			if (!CHECK(c.found != Change::next_step) ||
-			    !CHECK(!(c.found == Change::step_into_a_bucket && into_a_bucket)) ||
-			    !CHECK(present(t, {key, val})))
-				break;
+			GHashIter *a = g_hash_iter_new(t), *b = g_hash_iter_new(t), *old = g_hash_iter_new(t);
+			gpointer key, val;
+			g_hash_iter_first(a, &key, &val);
+			g_hash_iter_first(b, &key, &val);
+			g_hash_iter_first(old, &key, &val);
 			seen.emplace_back(key, val);
+			for (int n = 0; n < at; n++)
+				step_both(t, a, b, old, seen);
+			const size_t handed_out = seen.size();
+			c.make(t, L(seen.back().first), other, gone);
+			// A report comes at the very next step, or never.
+			in_handler = c.handler;
+			const bool reported = step_both(t, a, b, old, seen);
+			in_handler = nullptr;
+			while (c.handler != start_again && a->node && CHECK(!step_both(t, a, b, old, seen)))
+				;
+			CHECK(reported || c.outcome != Change::reported);
+			CHECK(!reported || c.outcome != Change::exact);
+			if (reported) {
+				cut_short++;
+				CHECK(seen.size() == handed_out && reports == 2);
+				CHECK(last_report.find("g_hash_iter_next: the table changed during the walk") == 0);
+			} else {
+				// Exact: every entry that was in the table throughout.
+				for (const Entry &e : before) {
+					bool left = false, once = false;
+					for (gpointer k : gone)
+						left = left || k == e.first;
+					for (const Entry &h : seen)
+						once = once || h.first == e.first;
+					CHECK(left || once);
+				}
+			}
+			if (c.handler != start_again) {
+				// The end, a's by the inline step and b's by the library,
+				// stepped by the other way: it stays, silently.
+				for (GHashIter *it : {a, b})
+					CHECK(!it->node && it->i == t->size && it->nnodes == (reported ? -2 : -1) &&
+					      it->chain == 0 && bool(g_hash_iter_changed(it)) == reported);
+				gpointer kx = K(1), vx = K(1);
+				CHECK(library_next(a, &kx, &vx) == nullptr && !kx && !vx && !a->node);
+				kx = vx = K(1);
+				CHECK(g_hash_iter_next(b, &kx, &vx) == nullptr && !kx && !vx && !b->node);
+				CHECK(a->i == b->i && a->nnodes == b->nnodes && reports == (reported ? 2 : 0));
+			} else if (reported) {
+				// The handler's restart stood: the walk goes on from the
+				// first entry, as foreach walks the table.
+				CHECK(!g_hash_iter_changed(a) && a->node && a->node == b->node);
+				std::vector<Entry> again;
+				for (; a->node; g_hash_iter_next(a, &key, &val))
+					again.emplace_back(a->node->key, a->node->value);
+				CHECK(again == foreach(t));
+			}
+			// A restart walks the table as it now is.
+			reports = 0;
+			std::vector<Entry> again;
+			for (g_hash_iter_first(a, &key, &val); a->node; g_hash_iter_next(a, &key, &val))
+				again.emplace_back(key, val);
+			CHECK(again == foreach(t) && reports == 0 && !g_hash_iter_changed(a));
+			g_hash_iter_destroy(a);
+			g_hash_iter_destroy(b);
+			g_hash_iter_destroy(old);
+			g_hash_table_destroy(t);
+			g_hash_table_destroy(other);
 		}
-		CHECK(it->node || (key == nullptr && val == nullptr));
-		if (c.found == Change::none) {
-			CHECK(reports == 0);
-			CHECK(seen.size() == before.size());
-		} else {
-			CHECK(reports == 1);
-			CHECK(last_report.find("g_hash_iter_next: the table changed during the walk") == 0);
-			// Ended, and stays so without another report.
-			CHECK(g_hash_iter_next(it, &key, &val) == nullptr && key == nullptr && val == nullptr);
-			CHECK(it->node == nullptr && reports == 1);
-		}
-		// A restart walks the table as it now is.
-		std::vector<Entry> again;
-		for (g_hash_iter_first(it, &key, &val); it->node; g_hash_iter_next(it, &key, &val))
-			again.emplace_back(key, val);
-		CHECK(again == foreach(t));
-		CHECK(reports == (c.found == Change::none ? 0 : 1));
-		g_hash_iter_destroy(it);
-		g_hash_table_destroy(t);
 		if (check::failures() != failed_before)
 			std::printf("  in: %s\n", c.name);
+		else if (c.outcome == Change::either)
+			std::printf("  %s: reported at %d of 40 places\n", c.name, cut_short);
 	}
 	reports = 0;
+}
+
+// A walk of a table without entries ends at once, in either way, and the
+// other way's step stays there.
+void
+ends_crossed()
+{
+	GHashTable *t = g_hash_table_new(g_direct_hash, g_direct_equal);
+	GHashIter *a = g_hash_iter_new(t), *b = g_hash_iter_new(t);
+	gpointer key = K(1), val = K(1);
+	CHECK(!a->node && a->nnodes == -1 && !g_hash_iter_changed(a));
+	CHECK(g_hash_iter_next(a, &key, &val) == nullptr && !key && !val);
+	key = val = K(1);
+	CHECK(library_next(b, &key, &val) == nullptr && !key && !val && b->i == a->i && b->nnodes == -1);
+	g_hash_iter_destroy(a);
+	g_hash_iter_destroy(b);
+	g_hash_table_destroy(t);
 }
 #endif
 
@@ -395,8 +624,9 @@ main()
 		{"walks inside foreach", walks_inside_foreach},
 		{"one allocation per iterator", one_allocation_per_iterator},
 		{"nothing reported of unchanged tables", nothing_else_reported},
-#if BUCKETWALK_MINOR_VERSION >= 1 && !defined(G_DISABLE_CHECKS)
-		{"changed tables end the walk", changed_tables_end_the_walk},
+#if BUCKETWALK_MINOR_VERSION >= 2 && !defined(G_DISABLE_CHECKS)
+		{"changed tables: reported, or the walk stays exact", changed_tables},
+		{"ends crossed between the inline step and the library", ends_crossed},
 #endif
 	});
 }
