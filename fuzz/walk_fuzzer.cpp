@@ -6,12 +6,16 @@
 //    documented; g_hash_iter_next after the end stays there; a restart
 //    gives the same walk.  The bucket array has exactly `size` entries, so
 //    AddressSanitizer catches any read past the last bucket.
-//  - A table built through GLib's calls, changed through them between the
-//    steps of a walk (inserts, removes, replaced values, freezes, thaws):
-//    each step hands out an entry that is in the table; a change of the
-//    count is reported by the very next step, a resize alone no later than
-//    the next step into a bucket, and either ends the walk; nothing else is
-//    reported, and a restart walks the table as foreach does.
+//  - Two or three tables built through GLib's calls, changed through them
+//    between the steps of a walk of the first: 0 to 6 calls (inserts,
+//    removes, replaced values, foreach_remove, freezes, thaws, other tables
+//    destroyed and made again) between two steps, GLib's free list primed.
+//    Each step hands out an entry that is in the walked table with its
+//    current value, never one twice; a changed count or size is reported
+//    by the very next step, and a report ends the walk; a walk that nothing
+//    ended early hands out every entry that was in the table throughout.
+//    A twin iterator stepped through the library's functions agrees with
+//    the inline step at every step.
 
 #include <bucketwalk.h>
 
@@ -22,7 +26,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <vector>
 
 // The walks must take the inline step, which the sanitizers are to check:
@@ -42,12 +48,14 @@ private:
 	const uint8_t *p, *end;
 };
 
-void
-require(bool ok)
+// Ends the run with the failed requirement, for the crash report.
+[[noreturn]] void
+failed(int line, const char *what)
 {
-	if (!ok)
-		std::abort();
+	std::fprintf(stderr, "walk_fuzzer.cpp:%d: requirement failed: %s\n", line, what);
+	std::abort();
 }
+#define require(ok) ((ok) ? (void)0 : failed(__LINE__, #ok))
 
 struct Walk {
 	std::vector<const GHashNode *> nodes;
@@ -118,74 +126,174 @@ foreach_keys(GHashTable *t)
 	return keys;
 }
 
-// One of GLib's calls on t, chosen by the input: keys 1 to 64.
-void
-apply(GHashTable *t, Input &in, unsigned n)
-{
-	const unsigned op = in.byte();
-	gpointer key = GINT_TO_POINTER(static_cast<gint>(op >> 2) + 1);
-	switch (op & 3) {
-	case 0:
-	case 1:
-		g_hash_table_insert(t, key, GINT_TO_POINTER(static_cast<gint>(n)));
-		break;
-	case 2:
-		g_hash_table_remove(t, key);
-		break;
-	default:
-		if (op & 4)
-			g_hash_table_thaw(t);
-		else
-			g_hash_table_freeze(t);
+// The library's functions, called through pointers so that they are not
+// inlined: a twin iterator stepped by them must agree with the inline step.
+gpointer (*volatile library_first)(GHashIter *, gpointer *, gpointer *) = g_hash_iter_first;
+gpointer (*volatile library_next)(GHashIter *, gpointer *, gpointer *) = g_hash_iter_next;
+
+// Two or three tables built and changed through GLib's calls; table 0 is
+// walked.  Table j holds direct keys from 1000 * j + 1 to 1000 * j + 64, so
+// that an entry handed out from another table, or from a node on GLib's
+// free list, is not found in table 0.
+class Tables {
+public:
+	explicit Tables(unsigned count) : n(count)
+	{
+		for (unsigned j = 0; j < n; j++)
+			t[j] = g_hash_table_new(g_direct_hash, g_direct_equal);
 	}
+	~Tables()
+	{
+		for (unsigned j = 0; j < n; j++)
+			g_hash_table_destroy(t[j]);
+	}
+	GHashTable *walked() const { return t[0]; }
+	// The walked table's keys that have left it since forget() (and may
+	// have come back).
+	const std::set<gpointer> &gone() const { return left; }
+	void forget() { left.clear(); }
+
+	// One of GLib's calls, chosen by two bytes of the input: an insert (of a
+	// new key, or a new value for a key the table holds), a remove, a
+	// foreach_remove of several keys, a freeze, a thaw, or the destruction
+	// of a table that is not walked, whose nodes go onto GLib's free list,
+	// and a new one in its place.
+	void apply(Input &in, unsigned serial)
+	{
+		const unsigned op = in.byte(), k = in.byte(), j = op % n;
+		gpointer key = GINT_TO_POINTER(static_cast<gint>(1000 * j + 1 + k % 64));
+		switch (op / 3 % 8) {
+		case 0:
+		case 1:
+		case 2:
+			g_hash_table_insert(t[j], key, GUINT_TO_POINTER(serial));
+			break;
+		case 3:
+		case 4:
+			if (j == 0 && g_hash_table_lookup_extended(t[j], key, nullptr, nullptr))
+				left.insert(key);
+			g_hash_table_remove(t[j], key);
+			break;
+		case 5:
+			// The keys with a given remainder.
+			modulus = 2 + k % 5;
+			remainder = k / 5 % modulus;
+			walked_table = j == 0;
+			g_hash_table_foreach_remove(t[j], doomed, this);
+			break;
+		case 6:
+			if (k & 1)
+				g_hash_table_thaw(t[j]);
+			else
+				g_hash_table_freeze(t[j]);
+			break;
+		default:
+			if (j == 0)
+				break;
+			g_hash_table_destroy(t[j]);
+			t[j] = g_hash_table_new(g_direct_hash, g_direct_equal);
+			for (unsigned e = 0; e < k % 48; e++)
+				g_hash_table_insert(t[j], GINT_TO_POINTER(static_cast<gint>(1000 * j + 1 + e)), nullptr);
+		}
+	}
+
+private:
+	static gboolean doomed(gpointer key, gpointer, gpointer self)
+	{
+		Tables *ts = static_cast<Tables *>(self);
+		if (GPOINTER_TO_UINT(key) % ts->modulus != ts->remainder)
+			return FALSE;
+		if (ts->walked_table)
+			ts->left.insert(key);
+		return TRUE;
+	}
+
+	GHashTable *t[3];
+	unsigned n;
+	std::set<gpointer> left;
+	unsigned modulus = 1, remainder = 0;
+	bool walked_table = false;
+};
+
+struct Step {
+	gpointer result, key, val;
+};
+
+// Steps a inline and b through the library, and requires that they agree:
+// results, slots and the iterators' fields.
+Step
+step_both(GHashIter *a, GHashIter *b, bool first)
+{
+	Step s, l;
+	s.result = first ? g_hash_iter_first(a, &s.key, &s.val) : g_hash_iter_next(a, &s.key, &s.val);
+	l.result = first ? library_first(b, &l.key, &l.val) : library_next(b, &l.key, &l.val);
+	require(s.result == l.result && s.key == l.key && s.val == l.val);
+	require(a->i == b->i && a->node == b->node && a->size == b->size && a->nnodes == b->nnodes);
+#if BUCKETWALK_MINOR_VERSION >= 2
+	require(a->chain == b->chain);
+#endif
+	return s;
 }
 
+// A walk of table 0 while, between two steps, the input makes 0 to 6 of
+// GLib's calls on two or three tables, GLib's free list primed by a
+// destroyed table.  A change of the table's count or size is reported by
+// the very next step, which ends the walk.  Every entry handed out is in
+// the table with its current value, and none twice.  Where no step reported
+// a change the walk is exact: every entry that was in the table throughout
+// was handed out.  After the walk, a restart walks the table as foreach does.
 void
-walk_changed_table(Input &in)
+walk_changed_tables(Input &in)
 {
 	static bool handler = (g_log_set_handler("bucketwalk", G_LOG_LEVEL_CRITICAL, on_report, nullptr), true);
 	(void)handler;
-	GHashTable *t = g_hash_table_new(g_direct_hash, g_direct_equal);
+	GHashTable *spare = g_hash_table_new(g_direct_hash, g_direct_equal);
+	for (gint k = 0, n = static_cast<gint>(in.byte()); k < n; k++)
+		g_hash_table_insert(spare, GINT_TO_POINTER(-1 - k), nullptr);
+	g_hash_table_destroy(spare);
+
+	Tables ts(2 + in.byte() % 2);
 	for (unsigned n = 0, ops = in.byte() * 2; n < ops; n++)
-		apply(t, in, n);
+		ts.apply(in, n);
+	GHashTable *t = ts.walked();
+	const std::vector<gpointer> before = foreach_keys(t);
+	ts.forget();
 
 	reports = 0;
-	GHashIter *it = g_hash_iter_new(t);
-	gpointer key, val;
-	std::vector<gpointer> seen;
-	bool changed = false;
-	enum { none, next_step, into_a_bucket } due = none;
-	for (g_hash_iter_first(it, &key, &val); it->node;) {
-		seen.push_back(key);
-		require(present(t, key, val));
+	GHashIter *a = g_hash_iter_new(t), *b = g_hash_iter_new(t);
+	std::set<gpointer> seen;
+	Step s = step_both(a, b, true);
+	for (unsigned serial = 1000; a->node;) {
+		require(present(t, s.key, s.val));
+		require(seen.insert(s.key).second);
 		const gint size = t->size, nnodes = t->nnodes;
-		if (!in.empty())
-			apply(t, in, 1000 + static_cast<unsigned>(seen.size()));
-		if (t->nnodes != nnodes)
-			due = next_step;
-		else if (t->size != size && due == none)
-			due = into_a_bucket;
-		changed = changed || due != none;
-		// Read only while the node is still in the table.
-		const bool bucket_step = due != next_step && it->node->next == nullptr;
-		g_hash_iter_next(it, &key, &val);
-		if (reports) {
-			require(reports == 1 && due != none && !it->node && !key && !val);
+		for (unsigned calls = in.byte() % 7; calls > 0 && !in.empty(); calls--)
+			ts.apply(in, serial++);
+		const bool counted = t->size != size || t->nnodes != nnodes;
+		s = step_both(a, b, false);
+		if (reports)
 			break;
-		}
-		require(due != next_step && !(due == into_a_bucket && bucket_step));
+		require(!counted);
 	}
-	require(reports == (changed ? 1 : 0) && !key && !val);
-	// The walk ended, and stays so.
-	require(g_hash_iter_next(it, &key, &val) == nullptr && !it->node && reports == (changed ? 1 : 0));
+	require(!a->node && !s.result && !s.key && !s.val && a->i == (t->size > 0 ? t->size : 0));
+	require(reports == 0 || reports == 2);
+	const bool changed = reports != 0;
+#if BUCKETWALK_MINOR_VERSION >= 2
+	require(g_hash_iter_changed(a) == changed && g_hash_iter_changed(b) == changed);
+#endif
 	if (!changed)
-		require(seen == foreach_keys(t));
-	seen.clear();
-	for (g_hash_iter_first(it, &key, &val); it->node; g_hash_iter_next(it, &key, &val))
-		seen.push_back(key);
-	require(seen == foreach_keys(t) && reports == (changed ? 1 : 0));
-	g_hash_iter_destroy(it);
-	g_hash_table_destroy(t);
+		for (gpointer k : before)
+			require(seen.count(k) || ts.gone().count(k));
+	// The walk ended, and stays so, silently.
+	require(g_hash_iter_next(a, &s.key, &s.val) == nullptr && !a->node && !s.key && !s.val);
+	require(library_next(b, &s.key, &s.val) == nullptr && !b->node && !s.key && !s.val);
+	require(reports == (changed ? 2 : 0));
+	std::vector<gpointer> again;
+	for (g_hash_iter_first(a, &s.key, &s.val); a->node; g_hash_iter_next(a, &s.key, &s.val))
+		again.push_back(s.key);
+	require(again == foreach_keys(t) && reports == (changed ? 2 : 0));
+	g_hash_iter_destroy(a);
+	g_hash_iter_destroy(b);
 }
 
 }  // namespace
@@ -196,7 +304,7 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	Input in(data, size);
 	const unsigned mode = in.byte();
 	if (mode & 0x80) {
-		walk_changed_table(in);
+		walk_changed_tables(in);
 		return 0;
 	}
 	const bool same_slot = mode & 1;
