@@ -152,7 +152,7 @@ inline gpointer
 arrived(GHashIter *it, const GHashTable *t, gint i, GHashNode *n, gpointer *key, gpointer *val)
 {
 	it->i = i;
-	gpointer result = found(it, 0, n, key, val);
+	gpointer result = found(it, 1, n, key, val);
 	if (__builtin_expect(t->size < prefetch_min_size, 1))
 		return result;
 	return prefetch_ahead(result, t->nodes, t->size, i);
@@ -195,7 +195,7 @@ step(GHashIter *it, gpointer *key, gpointer *val)
 	// Before anything of n is read, GLib may have taken it back: n is found
 	// again in its chain, whose bucket is below the size, which is as it
 	// was, after the same keys as before.
-	gulong chain = 0;
+	gulong chain = 1;
 	for (const GHashNode *x = t->nodes[it->i];; x = x->next) {
 		if (__builtin_expect(x == nullptr, 0))
 			return changed(it, key, val);
