@@ -151,9 +151,10 @@ void g_hash_iter_destroy (GHashIter *it);
  * which stay the reference, in every case.  Neither makes a call but to
  * report a change, after which the walk has ended, so a walk loop whose
  * body calls nothing keeps the iterator, the table and the caller's slots
- * in registers.  The compiler cannot see that the chain is as it was, and
- * so each step reads it from the bucket's head to the current entry, most
- * often that head alone.
+ * in registers.  Each step reads the current entry's chain from the
+ * bucket's head, most often that head alone, unless the compiler can prove
+ * that nothing has written to the table since the last step: clang can in
+ * a walk loop whose body calls nothing, GCC 12 cannot.
  *
  * Both are GNU89 extern inline definitions, as GLib 1.2's own header makes
  * its inline functions: they are used for inlining only and never emitted,
