@@ -278,7 +278,7 @@ machine() {
 	# A qemu that has not gone is told to, and killed if it does not.
 	[ "$outcome" = exited ] || kill "$pid" 2>/dev/null
 	local n=0
-	while kill -0 "$pid" 2>/dev/null && [ $((n += 1)) -le 10 ]; do sleep 0.5; done
+	while kill -0 "$pid" 2>/dev/null && [ $((n += 1)) -le 50 ]; do sleep 0.1; done
 	kill -KILL "$pid" 2>/dev/null
 	wait "$pid"
 	qstatus=$?
