@@ -19,6 +19,7 @@
 # does not start the guest: when qemu exits or stops the machine (a KVM
 # internal error), or the guest's init prints nothing within
 # SYSTEST_KVM_WAIT seconds (default 20; a boot under KVM takes one or two).
+# The line for the machine says why KVM was left (see why_not).
 # A /dev/kvm that opens is not enough: nested KVM often cannot run these
 # kernels.  A machine whose qemu exits or stops ends its run at once; one
 # that runs without finishing its cases is ended after SYSTEST_TIMEOUT
@@ -286,19 +287,27 @@ machine() {
 }
 
 # Why the last machine() did not start the guest, in a few words: qemu's
-# first message (for a KVM internal error, the line after its heading), or
-# what was seen.
+# first line about KVM (a KVM internal error with its kind), else that the
+# guest said nothing, else how qemu ended and its last line.  qemu's
+# warnings, which some hosts draw before anything else, are never the
+# reason.
 why_not() {
-	local first
-	first=$(sed -e '/^KVM internal error/d' -e 's/^[^ :]*qemu[^ :]*: //' "$err" | grep -m 1 .)
-	if [ -n "$first" ]; then
-		echo "$first"
+	local lines kvm last
+	lines=$(sed -e 's/^[^ :]*qemu[^ :]*: //' -e 's/^-accel [^ :]*: //' "$err" |
+		grep -v -e '^warning: ' -e '^[[:space:]]*$')
+	kvm=$(grep -m 1 -iE '(^|[ :])kvm([ :.]|$)' <<<"$lines")
+	last=$(tail -n 1 <<<"$lines")
+	if [ -n "$kvm" ]; then
+		case $kvm in
+		"KVM internal error"*) grep -qx 'emulation failure' <<<"$lines" && kvm="$kvm (emulation failure)" ;;
+		esac
+		echo "$kvm"
 	elif [ "$outcome" = silent ]; then
-		echo "no output from its init within $kvm_wait s"
+		echo "the guest said nothing in $kvm_wait s"
 	elif [ "$outcome" = stopped ]; then
-		echo "qemu stopped the machine"
+		echo "qemu stopped the machine${last:+: $last}"
 	else
-		echo "qemu exited with status $qstatus"
+		echo "qemu exited with status $qstatus${last:+: $last}"
 	fi
 }
 
