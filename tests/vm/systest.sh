@@ -182,7 +182,7 @@ sets() {
 	done
 	if [ $(($2 * 100)) -lt "$up" ]; then
 		run root "$1"
-		expect "'$1' is before the time since boot ($((up / 100)) s): refused, clock unchanged" \
+		expect "'$1' is before the time since boot ($((up / 100)).$((up / 10 % 10))$((up % 10)) s): refused, clock unchanged" \
 			"" "epochclock: Invalid argument\n" 255 $c0 $((c0 + dt))
 	else
 		run root "$1"
