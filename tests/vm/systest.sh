@@ -180,13 +180,12 @@ sets() {
 		sleep 1
 		since_boot
 	done
-	if [ $(($2 * 100)) -lt "$up" ]; then
-		run root "$1"
-		expect "'$1' is before the time since boot ($((up / 100)).$((up / 10 % 10))$((up % 10)) s): refused, clock unchanged" \
+	run root "$1"
+	if [ $(($2 * 100)) -lt "$u0" ]; then
+		expect "'$1' is before the time since boot ($((u0 / 100)).$((u0 / 10 % 10))$((u0 % 10)) s): refused, clock unchanged" \
 			"" "epochclock: Invalid argument\n" 255 $c0 $((c0 + dt))
 	else
-		run root "$1"
-		expect "'$1' sets $2" "" "" 0 $2 $(($2 + dt))
+		expect "'$1' sets $2" "" "" 0 "$2" $(($2 + dt))
 	fi
 }
 
@@ -198,9 +197,9 @@ run root
 printed
 expect "print agrees with the clock" "$p\n" "" 0
 
-# ARG|SECONDS: hexadecimal, octal and decimal values that a guest slow to
-# boot is still set to; 1, which is before the time since boot on any boot,
-# and -1, before the epoch.
+# ARG|SECONDS: hexadecimal and octal values that any guest is set to; a
+# decimal one that a guest up for more than 42 s refuses; 1, before the time
+# since boot on any boot, and -1, before the epoch.
 while IFS='|' read -r arg secs; do
 	sets "$arg" "$secs"
 done <<'CASES'
