@@ -5,6 +5,10 @@
 #   -DGLIB12=real     a real GLib 1.2, or fail
 #   -DGLIB12=standin  the project's stand-in (glib12/), never installed
 #
+# A build against the stand-in installs as one against a real GLib 1.2 does:
+# the installed library needs the system's libglib-1.2.so.0, and its clients
+# a real GLib 1.2's glib.h.  Configure says so.
+#
 # A real GLib 1.2 is found through pkg-config (module glib, version 1.2.x) or
 # through the older glib-config script, and is only taken if a program using
 # its hash tables compiles and links for the target architecture.
@@ -72,7 +76,20 @@ elseif(GLIB12 STREQUAL real)
   message(FATAL_ERROR "GLIB12=real, but no usable GLib 1.2 was found "
     "(pkg-config module glib 1.2.x, or glib-config)")
 else()
-  message(STATUS "GLib 1.2: the project's stand-in (glib12/)")
+  if(GLIB12 STREQUAL standin)
+    message(STATUS "GLib 1.2: the project's stand-in (glib12/), as GLIB12=standin asks")
+  else()
+    message(STATUS "GLib 1.2: the project's stand-in (glib12/): no GLib 1.2 found "
+      "(pkg-config module glib 1.2.x, or glib-config)")
+  endif()
+  # What an install of this build is: the stand-in has GLib 1.2's SONAME
+  # and interface and is not installed, so the installed library is one for
+  # the system's GLib 1.2, which it and its clients then need.
+  message(STATUS "  An install of this build is supported and leaves the stand-in out: the\n"
+    "   installed libbucketwalk needs the system's libglib-1.2.so.0 (GLib 1.2 itself) at run\n"
+    "   time, and clients built with its bucketwalk.h, bucketwalk.pc or CMake package need a\n"
+    "   real GLib 1.2's glib.h, with its glib.pc or glib-config.  -DGLIB12=real insists on a\n"
+    "   real GLib 1.2; PKG_CONFIG_PATH or PATH finds one elsewhere.")
   set(GLIB12_IS_REAL OFF)
   add_subdirectory(${PROJECT_SOURCE_DIR}/glib12 ${PROJECT_BINARY_DIR}/glib12)
   set(GLIB12_PC_DIR ${PROJECT_BINARY_DIR}/glib12/pkgconfig)

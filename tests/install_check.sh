@@ -14,9 +14,11 @@
 #   install_check.sh BUILD VERSION LIBDIR GLIB_PC_DIR "CC CFLAGS" TOOLCHAIN SAMPLE EXPECTED [EMULATOR]
 #
 # GLIB_PC_DIR holds the glib.pc of the GLib 1.2 the build uses; TOOLCHAIN is
-# the build's toolchain file, or empty.
+# the build's toolchain file, or empty.  CLIENTS_GLIB_PC_DIR, if set, holds
+# another GLib 1.2's glib.pc, which the clients then build and run with: a
+# build against the stand-in, installed, with a real GLib 1.2.
 set -u
-build=$1 version=$2 libdir=$3 glib_pc=$4 cc=$5 toolchain=$6 sample=$7 expected=$8 emulator=${9-}
+build=$1 version=$2 libdir=$3 glib_pc=${CLIENTS_GLIB_PC_DIR:-$4} cc=$5 toolchain=$6 sample=$7 expected=$8 emulator=${9-}
 here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
