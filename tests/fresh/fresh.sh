@@ -67,8 +67,8 @@ archive() {
 		sort -u
 }
 
-# The minutes and seconds since $1 (SECONDS).
-took() { printf '%dm%02ds' $(((SECONDS - $1) / 60)) $(((SECONDS - $1) % 60)); }
+# SECS as minutes and seconds.
+mins() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
 
 # --- outside: the bare root, the copy, the report ---------------------------
 
@@ -97,7 +97,7 @@ bare_root() {
 	mv "$dir/bare.tar.tmp" "$dir/bare.tar"
 	echo "$key" >"$dir/bare.key"
 	remove "$dir/bare.tmp"
-	say "bare root: made in $(took $start)"
+	say "bare root: made in $(mins $((SECONDS - start)))"
 }
 
 # Lays out DIR/root: the bare root, the archive's sources, this machine's
@@ -167,7 +167,8 @@ outside() {
 
 	bare_root "$mirror"
 	lay_out
-	rm -f "$dir"/logs/*.log.status
+	local cmd
+	for cmd; do rm -f "$dir/logs/$(slug "$cmd").log" "$dir/logs/$(slug "$cmd").log.status"; done
 
 	# The namespace's first process is this script again (inside); it gets
 	# SIGTERM when unshare ends, and unshare gets SIGKILL when this ends
@@ -177,8 +178,8 @@ outside() {
 	local ns=$!
 	trap 'kill -KILL $ns 2>/dev/null; interrupted=1' INT TERM HUP
 	interrupted=
-	wait $ns
-	while kill -0 $ns 2>/dev/null; do wait $ns; done
+	wait $ns 2>/dev/null
+	while kill -0 $ns 2>/dev/null; do wait $ns 2>/dev/null; done
 	trap - INT TERM HUP
 	# Every process of the namespace holds the lock's file: it is free when
 	# they have all gone, and with them the namespace's mounts.
@@ -188,26 +189,30 @@ outside() {
 		say "the root's processes did not end within 60 s of the run's end" >&2
 	[ -z "$(mounted_under "$dir")" ] ||
 		say "still mounted under $dir: $(mounted_under "$dir" | tr '\n' ' ')" >&2
-	[ -n "$interrupted" ] && fail "interrupted; the root's processes were ended"
 	report "$@"
 }
 
 # The end: each command that ran, passed or failed, and its log.
 report() {
-	local cmd name st passed=0 failed=0 last=
+	local cmd name st secs passed=0 failed=0 last=
 	for cmd; do
 		name=$(slug "$cmd")
-		[ -f "$dir/logs/$name.log.status" ] || break
+		if [ ! -f "$dir/logs/$name.log.status" ]; then
+			[ -n "$interrupted" ] && [ -f "$dir/logs/$name.log" ] &&
+				last="$cmd: interrupted, and the root's processes ended; its log: $dir/logs/$name.log" &&
+				failed=$((failed + 1))
+			break
+		fi
 		read -r st secs <"$dir/logs/$name.log.status"
 		if [ "$st" = 0 ]; then
-			say "$cmd passed ($((secs / 60))m$(printf %02d $((secs % 60)))s)"
+			say "$cmd passed ($(mins "$secs"))"
 			passed=$((passed + 1))
 		else
-			last="$cmd: $(case $st in 124) echo "did not finish within $limit s" ;; *) echo "failed (status $st)" ;; esac) after $((secs / 60))m$(printf %02d $((secs % 60)))s; its log: $dir/logs/$name.log"
+			last="$cmd: $(case $st in 124) echo "did not finish within $limit s" ;; *) echo "failed (status $st)" ;; esac) after $(mins "$secs"); its log: $dir/logs/$name.log"
 			failed=$((failed + 1))
 		fi
 	done
-	[ $((passed + failed)) -gt 0 ] || last="the root was not set up; nothing ran"
+	[ $((passed + failed)) -gt 0 ] || last="the root was not set up; nothing ran${interrupted:+ (interrupted)}"
 	if [ -n "$last" ]; then
 		say "FAIL $last"
 	fi
@@ -239,7 +244,11 @@ mount_root() {
 # Ends every other process of the namespace and unmounts the root.
 unmount_root() {
 	trap - EXIT TERM HUP
-	kill -KILL -1 2>/dev/null
+	# Without the shell's word on the jobs it kills.
+	exec {err}>&2 2>/dev/null
+	kill -KILL -1
+	wait
+	exec 2>&$err {err}>&-
 	local m
 	for m in "$root$inside/build/vm-cache" "$root/var/cache/apt/archives" "$root/dev" "$root/sys" "$root/proc"; do
 		mountpoint -q "$m" || continue
