@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The README's two commands on a new Debian 12 machine.  Makes a bare
 # Debian 12 root (debootstrap --variant=minbase bookworm) from the archive
-# this machine's apt uses, copies the committed project into it with
-# ../shared beside it where that exists, as CI lays them out, and runs there,
-# as root but without the privilege to set the clock:
+# this machine's apt uses, copies the committed project (git archive HEAD)
+# into it with ../shared beside it where that exists, as CI lays them out,
+# and runs there, as root but without the privilege to set the clock:
 #
 #   ./run demo
 #   .ci/run      (./run test as CI calls it; in the root it stops there)
@@ -15,7 +15,8 @@
 #
 # COMMANDs, run in turn in the root's copy of the project in place of the
 # two above, try others (tests/fresh/fresh.sh build/fresh './run bench').
-# The run stops at the first that fails, and says which and where its log
+# Each is ended after FRESH_TIMEOUT seconds (default 3600).  The run stops
+# at the first that fails, and says which and where its log
 # (DIR/logs/NAME.log) is.
 #
 # DIR keeps between runs bare.tar, the root as debootstrap made it (made
@@ -29,7 +30,9 @@
 # /dev (null, zero, full, random, urandom, tty, a pts of its own, shm, and
 # /dev/kvm where this machine has one) and the caches are mounted there
 # only, unmounted on the way out, and gone with the namespace whatever
-# ends it, so that nothing of this machine's stays mounted in DIR.
+# ends it, so that nothing of this machine's stays mounted in DIR: a root
+# is removed only when nothing is mounted in it here, and what the
+# namespace mounts is never seen here.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 project=$(cd "$here/../.." && pwd)
