@@ -11,6 +11,11 @@
 
 #include <stdarg.h>
 
+/* As GLib 1.2's glib.h has it, for the clients that take NULL from there. */
+#ifndef NULL
+#define NULL ((void *) 0)
+#endif
+
 /* As GLib 1.2.10's glibconfig.h has them. */
 #define GLIB_MAJOR_VERSION 1
 #define GLIB_MINOR_VERSION 2
