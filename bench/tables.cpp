@@ -9,6 +9,7 @@ const std::vector<TableSpec> table_specs = {
 	{"direct/100000", "d100k", false, 100000, 0},    {"direct/1000000", "d1M", false, 1000000, 0},
 	{"string/1000", "s1k", true, 1000, 0},           {"string/10000", "s10k", true, 10000, 0},
 	{"string/100000", "s100k", true, 100000, 0},     {"string/1000000", "s1M", true, 1000000, 0},
+	{"direct/4000000", "d4M", false, 4000000, 0},    {"string/4000000", "s4M", true, 4000000, 0},
 	{"sparse/1000000-10000", "sparse", false, 1000000, 10000},
 };
 
@@ -34,6 +35,7 @@ build_table(const TableSpec &s)
 		for (int i = s.keep; i < s.entries; i++)
 			g_hash_table_remove(t, key(i));  // direct keys only: nothing to free
 	}
+	stream_prepare(t);
 	return t;
 }
 
@@ -59,4 +61,6 @@ const std::vector<Way> ways = {
 	{"foreach", 'p', WALK(walk_foreach), nullptr},
 	{"fe-consume", 'q', WALK(walk_foreach_consume), nullptr},
 	{"floor", 'r', WALK(walk_floor), nullptr},
+	{"floor-prefetch", 's', WALK(walk_floor_prefetch), nullptr},
+	{"stream", 't', WALK(walk_stream), nullptr},
 };

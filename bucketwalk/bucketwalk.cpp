@@ -55,10 +55,9 @@ constexpr gint ran_out = -1;
 constexpr gint cut_short = -2;
 
 // How far ahead of the walk nodes are prefetched, in buckets, and from how
-// many buckets on: smaller tables sit in the caches already, and there the
-// prefetches would only cost instructions.
-constexpr gint prefetch_distance = 16;
-constexpr gint prefetch_min_size = 1 << 18;
+// many buckets on, as in the inline step.
+constexpr gint prefetch_distance = _G_HASH_ITER_PREFETCH_AHEAD;
+constexpr gint prefetch_min_size = _G_HASH_ITER_PREFETCH_SIZE;
 
 inline gpointer
 no_entry(gpointer *key, gpointer *val)

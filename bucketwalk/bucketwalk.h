@@ -119,6 +119,13 @@ struct _GHashIter
 #define _G_HASH_ITER_MIX(h, k) ((h) * 0x5bd1e995UL + (gulong) (k))
 #endif
 
+/* From how many buckets on, and how far ahead in buckets, a step that
+ * arrives at a bucket prefetches, in the library and the inline step alike:
+ * smaller tables are in the caches already; 16 was the best of 8, 16 and 32
+ * on tables of 10^6 and 4 * 10^6 entries. */
+#define _G_HASH_ITER_PREFETCH_SIZE 262144
+#define _G_HASH_ITER_PREFETCH_AHEAD 16
+
 /* Returns a new iterator on t, already standing on its first entry (if
  * any), to be freed with g_hash_iter_destroy; null when t is null. */
 GHashIter *g_hash_iter_new (GHashTable *t);
@@ -341,6 +348,21 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
           }
       it->i = _G_HASH_ITER_GINT (i);
       chain = 1;
+      /* A large table's nodes are not in the caches, and a walk would wait
+       * for one miss after the other.  So that several are under way, a
+       * step into a bucket prefetches the head of the chain twice the
+       * distance ahead, and the second node of the chain at the distance,
+       * whose head the same prefetch brought in earlier.  No bucket past
+       * the last is read; a node read is one of the table's now. */
+      if (__builtin_expect (size >= _G_HASH_ITER_PREFETCH_SIZE, 0)
+          && i < size - 2 * _G_HASH_ITER_PREFETCH_AHEAD)
+        {
+          GHashNode *ahead = nodes[i + _G_HASH_ITER_PREFETCH_AHEAD];
+
+          __builtin_prefetch (nodes[i + 2 * _G_HASH_ITER_PREFETCH_AHEAD]);
+          if (ahead)
+            __builtin_prefetch (ahead->next);
+        }
     }
   {
     gpointer k = x->key, v = x->value;
