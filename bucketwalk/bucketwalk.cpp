@@ -151,7 +151,7 @@ inline gpointer
 arrived(GHashIter *it, const GHashTable *t, gint i, GHashNode *n, gpointer *key, gpointer *val)
 {
 	it->i = i;
-	gpointer result = found(it, 1, n, key, val);
+	gpointer result = found(it, _G_HASH_ITER_SEED(t), n, key, val);
 	if (__builtin_expect(t->size < prefetch_min_size, 1))
 		return result;
 	return prefetch_ahead(result, t->nodes, t->size, i);
@@ -192,9 +192,12 @@ step(GHashIter *it, gpointer *key, gpointer *val)
 		return changed(it, key, val);
 #ifndef G_DISABLE_CHECKS
 	// Before anything of n is read, GLib may have taken it back: n is found
-	// again in its chain, whose bucket is below the size, which is as it
-	// was, after the same keys as before.
-	gulong chain = 1;
+	// again in its chain, after the same keys as before.  The bucket is read
+	// only below the size, which steps that did not check (G_DISABLE_CHECKS)
+	// may have left behind.
+	if (__builtin_expect(static_cast<guint>(it->i) >= static_cast<guint>(t->size), 0))
+		return changed(it, key, val);
+	gulong chain = _G_HASH_ITER_SEED(t);
 	for (const GHashNode *x = t->nodes[it->i];; x = x->next) {
 		if (__builtin_expect(x == nullptr, 0))
 			return changed(it, key, val);

@@ -33,14 +33,15 @@
  * does not see leaves the walk exact: every entry that was in the table
  * throughout is handed out once.  What goes unseen: a new value for a key
  * (the walk hands out the current one); entries removed and inserted
- * between the same two steps, the count then as it was, where the chain up
- * to the current entry keeps its keys (an entry inserted ahead of the walk
- * is handed out, one behind it is not); a chain up to the current entry
- * whose keys differ but have the same fingerprint, a chance of one in 2^32
- * (i386) or 2^64 (x86_64) for each such change, which may then miss
- * entries of that bucket or hand one out twice; and a destroyed table,
- * whose memory is gone: no step may follow g_hash_table_destroy until
- * g_hash_iter_first starts a walk of another table.
+ * between the same two steps, the count and the number of buckets then as
+ * they were, where the chain up to the current entry keeps its keys (an
+ * entry inserted ahead of the walk is handed out, one behind it is not);
+ * a chain up to the current entry whose keys differ but have the same
+ * fingerprint, which may then miss entries of that bucket or hand one out
+ * twice: the fingerprint starts from the table's address, so that keys
+ * chosen to collide would have to know it, and other keys collide about
+ * once in 2^32 such changes on i386, 2^64 on x86_64; and a destroyed
+ * table, whose memory is gone: no step may follow g_hash_table_destroy.
  *
  * GHashNode and GHashTable below are GLib 1.2's own private layout, which
  * the library reads directly; they must match the libglib-1.2.so.0 that
@@ -111,12 +112,15 @@ struct _GHashIter
 #define g_hash_iter_changed(it) ((it)->nnodes == -2)
 
 /* The fingerprint of the keys of a chain's first entries: h, that of the
- * entries before, with key k appended, starting from 1 for none.  The
- * library and the inline step below compute it alike. */
+ * entries before, with key k appended, starting for none from the table's
+ * address, which keys chosen to give two chains one fingerprint would have
+ * to know.  The library and the inline step below compute it alike. */
 #ifdef __cplusplus
 #define _G_HASH_ITER_MIX(h, k) ((h) * 0x5bd1e995UL + reinterpret_cast<gulong> (k))
+#define _G_HASH_ITER_SEED(t) reinterpret_cast<gulong> (t)
 #else
 #define _G_HASH_ITER_MIX(h, k) ((h) * 0x5bd1e995UL + (gulong) (k))
+#define _G_HASH_ITER_SEED(t) ((gulong) (t))
 #endif
 
 /* From how many buckets on, and how far ahead in buckets, a step that
@@ -158,10 +162,9 @@ void g_hash_iter_destroy (GHashIter *it);
  * which stay the reference, in every case.  Neither makes a call but to
  * report a change, after which the walk has ended, so a walk loop whose
  * body calls nothing keeps the iterator, the table and the caller's slots
- * in registers.  Each step reads the current entry's chain from the
- * bucket's head, most often that head alone, unless the compiler can prove
- * that nothing has written to the table since the last step: clang can in
- * a walk loop whose body calls nothing, GCC 12 cannot.
+ * in registers.  Each step still reads the current entry's chain from the
+ * bucket's head, most often that head alone: what the compiler can prove
+ * of the table's numbers is no proof that its chains are as they were.
  *
  * Both are GNU89 extern inline definitions, as GLib 1.2's own header makes
  * its inline functions: they are used for inlining only and never emitted,
@@ -177,7 +180,9 @@ void g_hash_iter_destroy (GHashIter *it);
  * and a change goes unseen: a step then walks on through whatever the
  * table's nodes point at.  It still keeps the iterator's fingerprint, so
  * that the library's functions, which check unless the library itself was
- * built with G_DISABLE_CHECKS, may take over the walk.
+ * built with G_DISABLE_CHECKS, may take over the walk: they then find any
+ * change since the last step they made, or the walk goes on exactly from
+ * there.
  */
 #if defined (__GNUC__) && !defined (BUCKETWALK_NO_INLINE)
 #define BUCKETWALK_INLINE_STEP 1
@@ -247,7 +252,7 @@ g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val)
       {
         it->i = _G_HASH_ITER_GINT (i);
         it->node = n;
-        it->chain = _G_HASH_ITER_MIX (1, n->key);
+        it->chain = _G_HASH_ITER_MIX (_G_HASH_ITER_SEED (t), n->key);
         *key = n->key;
         *val = n->value;
         return *key;
@@ -267,17 +272,8 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
   GHashNode **nodes = t->nodes;
   glong i = it->i;
   gulong chain;
-#ifndef G_DISABLE_CHECKS
-  /* Whether the compiler can prove that the table's size is as it was when
-   * the walk began, without a look at run time: where nothing since the
-   * last step may have written to the table, as in a walk loop whose body
-   * calls nothing, the chain needs no second look.  This is asked before
-   * anything of the table is compared, and the size is compared only where
-   * the answer is no, so that the answer rests on what the compiler knows
-   * of memory alone.  clang answers after its optimisations; GCC 12 answers
-   * before them, and so no. */
-  const int seen = __builtin_constant_p (t->size == it->size) && t->size == it->size;
 
+#ifndef G_DISABLE_CHECKS
   /* The table's count, as the walk began, is the test for an iterator on
    * no entry too: there nnodes is negative, which no table's count is. */
   if (__builtin_expect (t->nnodes != it->nnodes, 0))
@@ -288,29 +284,27 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
       *val = _G_HASH_ITER_NULL;
       return _G_HASH_ITER_NULL;
     }
-  chain = it->chain;
-  if (!seen)
+  /* A resize that left the count as it was: a thaw. */
+  if (__builtin_expect (t->size != it->size, 0))
+    goto changed;
+  /* Anything may have been done to the table since the last step.  The node
+   * the walk stands on is read only once it has been found again in its
+   * chain, after entries with the same keys as before, and with its own key
+   * as before; most often it is the chain's head.  The bucket is read only
+   * below the size, which steps that did not check may have left behind. */
+  if (__builtin_expect (i < 0 || i >= t->size, 0))
+    goto changed;
+  chain = _G_HASH_ITER_SEED (t);
+  for (x = nodes[i];; x = x->next)
     {
-      /* A resize that left the count as it was: a thaw. */
-      if (__builtin_expect (t->size != it->size, 0))
+      if (__builtin_expect (!x, 0))
         goto changed;
-      /* Anything may have been done to the table since the last step.  The
-       * node the walk stands on is read only once it has been found again
-       * in its chain, after entries with the same keys as before, and with
-       * its own key as before; most often it is the chain's head.  Its
-       * bucket is below the size, which is as it was. */
-      chain = 1;
-      for (x = nodes[i];; x = x->next)
-        {
-          if (__builtin_expect (!x, 0))
-            goto changed;
-          chain = _G_HASH_ITER_MIX (chain, x->key);
-          if (x == n)
-            break;
-        }
-      if (__builtin_expect (chain != it->chain, 0))
-        goto changed;
+      chain = _G_HASH_ITER_MIX (chain, x->key);
+      if (x == n)
+        break;
     }
+  if (__builtin_expect (chain != it->chain, 0))
+    goto changed;
 #else
   if (__builtin_expect (!n, 0))
     {
@@ -347,7 +341,7 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
               break;
           }
       it->i = _G_HASH_ITER_GINT (i);
-      chain = 1;
+      chain = _G_HASH_ITER_SEED (t);
       /* A large table's nodes are not in the caches, and a walk would wait
        * for one miss after the other.  So that several are under way, a
        * step into a bucket prefetches the head of the chain twice the

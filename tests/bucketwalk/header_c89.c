@@ -1,6 +1,8 @@
 /* A client as old C code writes it: the header compiles as C89 (pedantic
  * with the stand-in's glib.h), the client declares the library's functions
- * again, and a walk sees every entry of a table.  header_check.sh compiles
+ * again, a walk sees every entry of a table, and a walk whose current entry
+ * is renamed, in a loop that looks at the table's size itself, reports it
+ * and hands out nothing that has left the table.  header_check.sh compiles
  * it with other compilers, standards and warnings too, C++ among them. */
 #include <stdio.h>
 
@@ -19,6 +21,18 @@ gpointer g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val);
 gpointer g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val);
 void g_hash_iter_destroy (GHashIter *it);
 #endif
+
+static int reports;
+
+static void
+on_report (const gchar *domain, GLogLevelFlags level, const gchar *message, gpointer data)
+{
+  (void) domain;
+  (void) level;
+  (void) message;
+  (void) data;
+  reports++;
+}
 
 static void
 add (gpointer key, gpointer value, gpointer sum)
@@ -47,15 +61,38 @@ main (void)
         count++;
       }
     while (g_hash_iter_next (it, &key, &val));
-  g_hash_iter_destroy (it);
-  g_hash_table_destroy (t);
-
   if (count != 500 || walked != visited)
     {
       printf ("0 passed, 1 failed: walked %d entries, sum %ld, foreach sum %ld\n",
               count, walked, visited);
       return 1;
     }
+
+  /* The compiler learns from the loop's own look at the size that it is as
+   * the walk began: that must not spare the step its look at the chain. */
+  g_log_set_handler ("bucketwalk", G_LOG_LEVEL_CRITICAL, on_report, NULL);
+  count = 0;
+  for (g_hash_iter_first (it, &key, &val); it->node;)
+    {
+      if (!g_hash_table_lookup (t, key))
+        count = -1000;
+      if (++count == 3)
+        {
+          g_hash_table_insert (t, GINT_TO_POINTER (5000), GINT_TO_POINTER (1));
+          g_hash_table_remove (t, key);
+        }
+      if (it->size != it->hash->size)
+        break;
+      g_hash_iter_next (it, &key, &val);
+    }
+  if (count != 3 || !g_hash_iter_changed (it) || reports != 1)
+    {
+      printf ("0 passed, 1 failed: after a rename, %d handed out, changed %d, %d reports\n",
+              count, g_hash_iter_changed (it), reports);
+      return 1;
+    }
+  g_hash_iter_destroy (it);
+  g_hash_table_destroy (t);
   printf ("1 passed, 0 failed\n");
   return 0;
 }

@@ -272,7 +272,9 @@ void
 large_sparse_table()
 {
 	// Big enough for the walk to prefetch ahead (2^18 buckets and more);
-	// entries at both ends, a long chain, and long runs of empty buckets.
+	// entries at both ends, a long chain, long runs of empty buckets, and
+	// each of the last 40 buckets, where a prefetch that reached too far
+	// would read past the bucket array.
 	const gint size = 300007;
 	Buckets b(size);
 	std::vector<Entry> want;
@@ -280,7 +282,8 @@ large_sparse_table()
 		b[static_cast<size_t>(n)].push_back({P(n + 1), P(-n)});
 	for (int n = 0; n < 500; n++)
 		b[150000].push_back({P(size + n), P(n)});
-	b[size - 1].push_back({P(size * 2), P(7)});
+	for (gint n = size - 40; n < size; n++)
+		b[static_cast<size_t>(n)].push_back({P(size * 2 + n), P(7)});
 	for (const auto &chain : b)
 		want.insert(want.end(), chain.begin(), chain.end());
 

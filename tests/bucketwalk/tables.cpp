@@ -230,6 +230,12 @@ random_histories_walk_as_foreach()
 	}
 }
 
+#if BUCKETWALK_MINOR_VERSION >= 2
+// The library's step, through a pointer, so that it is called where the
+// inline step is built too.
+gpointer (*volatile library_next)(GHashIter *, gpointer *, gpointer *) = g_hash_iter_next;
+#endif
+
 #if BUCKETWALK_MINOR_VERSION >= 2 && !defined(G_DISABLE_CHECKS)
 // Whether an entry is in the table now, with this key and value.
 bool
@@ -245,10 +251,7 @@ remove_key(gpointer key, gpointer, gpointer doomed)
 	return key == doomed;
 }
 
-// The library's steps, through pointers, so that they are called where the
-// inline step is built too; and 1.1's step, which programs built with the
-// 1.1 header call.
-gpointer (*volatile library_next)(GHashIter *, gpointer *, gpointer *) = g_hash_iter_next;
+// 1.1's step, which programs built with the 1.1 header call.
 using Next = gpointer (*)(GHashIter *, gpointer *, gpointer *);
 const Next library_next_1_1 = reinterpret_cast<Next>(dlvsym(RTLD_DEFAULT, "g_hash_iter_next", "BUCKETWALK_1.1"));
 
@@ -543,6 +546,45 @@ changed_tables()
 	reports = 0;
 }
 
+// Keys chosen so that the chain a step finds would have the fingerprint of
+// the one it left, were the fingerprint a fixed function of the keys alone
+// (a multiply and add from 1, a sum, an exclusive or): the current entry X
+// is removed, and Y, inserted, takes its node behind A, which the walk
+// would then miss.  The step must report it.
+void
+chosen_keys_found_out()
+{
+	using Start = gulong (*)(gulong x, gulong a);
+	const Start attacks[] = {
+		[](gulong x, gulong a) { return 0x5bd1e995UL + x - (0x5bd1e995UL + a) * 0x5bd1e995UL; },
+		[](gulong x, gulong a) { return x - a; },
+		[](gulong x, gulong a) { return x ^ a; },
+	};
+	for (Start y_for : attacks) {
+		// X and A share a bucket of a table of 11 buckets, and so must Y.
+		gulong x = 1, a = 12, y = y_for(x, a);
+		while (static_cast<guint>(y) % 11 != x % 11 || y == x || y == a) {
+			if ((a += 11) > 3000)
+				x++, a = x + 11;
+			y = y_for(x, a);
+		}
+		GHashTable *t = g_hash_table_new(g_direct_hash, g_direct_equal);
+		g_hash_table_insert(t, reinterpret_cast<gpointer>(x), nullptr);
+		g_hash_table_insert(t, reinterpret_cast<gpointer>(a), nullptr);
+		GHashIter *it = g_hash_iter_new(t);
+		gpointer key, val;
+		g_hash_iter_first(it, &key, &val);
+		CHECK(key == reinterpret_cast<gpointer>(x));
+		g_hash_table_remove(t, key);
+		g_hash_table_insert(t, reinterpret_cast<gpointer>(y), nullptr);
+		reports = 0;
+		CHECK(!g_hash_iter_next(it, &key, &val) && g_hash_iter_changed(it) && reports == 1);
+		g_hash_iter_destroy(it);
+		g_hash_table_destroy(t);
+	}
+	reports = 0;
+}
+
 // A walk of a table without entries ends at once, in either way, and the
 // other way's step stays there.
 void
@@ -557,6 +599,38 @@ ends_crossed()
 	CHECK(library_next(b, &key, &val) == nullptr && !key && !val && b->i == a->i && b->nnodes == -1);
 	g_hash_iter_destroy(a);
 	g_hash_iter_destroy(b);
+	g_hash_table_destroy(t);
+}
+#endif
+
+#ifdef G_DISABLE_CHECKS
+// The library's step takes over a walk that steps without checks took past
+// the buckets of the table as it now is, which has its size and count of
+// the walk's start again: it reads no bucket past the last, and reports.
+void
+library_takes_over_an_unchecked_walk()
+{
+	GHashTable *t = g_hash_table_new(g_direct_hash, g_direct_equal);
+	for (long k = 1; k <= 5; k++)
+		g_hash_table_insert(t, GINT_TO_POINTER(k), GINT_TO_POINTER(k));
+	GHashIter *it = g_hash_iter_new(t);
+	gpointer key, val;
+	g_hash_iter_first(it, &key, &val);
+	g_hash_table_freeze(t);
+	for (long k = 6; k <= 200; k++)
+		g_hash_table_insert(t, GINT_TO_POINTER(k), nullptr);
+	g_hash_table_thaw(t);
+	while (it->node && it->i < 40)
+		g_hash_iter_next(it, &key, &val);
+	g_hash_table_freeze(t);
+	for (long k = 6; k <= 200; k++)
+		g_hash_table_remove(t, GINT_TO_POINTER(k));
+	g_hash_table_thaw(t);
+	CHECK(it->node && it->i >= t->size);
+	reports = 0;
+	CHECK(library_next(it, &key, &val) == nullptr && !it->node && reports == 1);
+	reports = 0;
+	g_hash_iter_destroy(it);
 	g_hash_table_destroy(t);
 }
 #endif
@@ -626,7 +700,11 @@ main()
 		{"nothing reported of unchanged tables", nothing_else_reported},
 #if BUCKETWALK_MINOR_VERSION >= 2 && !defined(G_DISABLE_CHECKS)
 		{"changed tables: reported, or the walk stays exact", changed_tables},
+		{"keys chosen to share a fingerprint found out", chosen_keys_found_out},
 		{"ends crossed between the inline step and the library", ends_crossed},
+#endif
+#if BUCKETWALK_MINOR_VERSION >= 2 && defined(G_DISABLE_CHECKS)
+		{"the library takes over a walk without checks", library_takes_over_an_unchecked_walk},
 #endif
 	});
 }
