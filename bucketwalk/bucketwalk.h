@@ -187,10 +187,11 @@ void g_hash_iter_destroy (GHashIter *it);
 #if defined (__GNUC__) && !defined (BUCKETWALK_NO_INLINE)
 #define BUCKETWALK_INLINE_STEP 1
 
-/* A null pointer and a conversion to gint that C++ compilers do not warn
- * about. */
+/* A null pointer and conversions to gint and gulong that C++ compilers do
+ * not warn about. */
 #ifdef __cplusplus
 #define _G_HASH_ITER_GINT(e) static_cast<gint> (e)
+#define _G_HASH_ITER_GULONG(e) static_cast<gulong> (e)
 #if __cplusplus >= 201103L
 #define _G_HASH_ITER_NULL nullptr
 #else
@@ -199,6 +200,7 @@ void g_hash_iter_destroy (GHashIter *it);
 #else
 #define _G_HASH_ITER_NULL 0
 #define _G_HASH_ITER_GINT(e) ((gint) (e))
+#define _G_HASH_ITER_GULONG(e) ((gulong) (e))
 #endif
 
 /* A chain ends as often as not.  Told so, GCC gives the step along a chain
@@ -292,7 +294,7 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
    * chain, after entries with the same keys as before, and with its own key
    * as before; most often it is the chain's head.  The bucket is read only
    * below the size, which steps that did not check may have left behind. */
-  if (__builtin_expect (i < 0 || i >= t->size, 0))
+  if (__builtin_expect (_G_HASH_ITER_GULONG (i) >= _G_HASH_ITER_GULONG (t->size), 0))
     goto changed;
   chain = _G_HASH_ITER_SEED (t);
   for (x = nodes[i];; x = x->next)
