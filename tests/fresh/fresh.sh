@@ -134,7 +134,9 @@ lay_out() {
 	head=$(git -C "$project" log -1 --format='%h %s' HEAD)
 	say "project: $head${dirty:+ (uncommitted changes are not copied)}"
 	if [ -d "$project/../shared" ]; then
-		cp -a "$project/../shared" "$root$(dirname "$inside")/shared" && chmod -R a-w "$root$(dirname "$inside")/shared" ||
+		# The directory itself, where ../shared is a link to it: a copied
+		# link would point at nothing inside the root.
+		cp -a "$(realpath "$project/../shared")" "$root$(dirname "$inside")/shared" && chmod -R a-w "$root$(dirname "$inside")/shared" ||
 			fail "cannot copy ../shared into the root"
 		say "shared: ../shared copied beside it"
 	else
