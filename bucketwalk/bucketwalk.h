@@ -180,9 +180,11 @@ void g_hash_iter_destroy (GHashIter *it);
  * and a change goes unseen: a step then walks on through whatever the
  * table's nodes point at.  It still keeps the iterator's fingerprint, so
  * that the library's functions, which check unless the library itself was
- * built with G_DISABLE_CHECKS, may take over the walk: they then find any
- * change since the last step they made, or the walk goes on exactly from
- * there.
+ * built with G_DISABLE_CHECKS, may take over the walk: each of their
+ * steps finds the current entry again, as every checked step does, and so
+ * reads nothing that GLib has taken back.  What the unchecked steps walked
+ * through stays unseen: a table that grew and shrank back meanwhile may
+ * have had an entry handed out twice, or missed, with no report.
  */
 #if defined (__GNUC__) && !defined (BUCKETWALK_NO_INLINE)
 #define BUCKETWALK_INLINE_STEP 1
