@@ -1,7 +1,7 @@
 /* What the iterator is measured against: GLib's own g_hash_table_foreach,
  * with a callback that does the work itself or calls consume; the least
  * work a walk can do, a double loop over the bucket array, plain and
- * prefetching the chain heads of buckets ahead; and what the memory could
+ * prefetching ahead as the iterator does; and what the memory could
  * deliver, a streaming read of as many bytes. */
 #include <bucketwalk.h>
 
@@ -50,20 +50,20 @@ walk_floor (GHashTable *t)
   return sum;
 }
 
-/* The distance that the iterator prefetches from. */
-#define AHEAD 16
-
+/* The same, prefetching ahead of every bucket on the tables where the
+ * iterator does, as it does. */
 gulong
 walk_floor_prefetch (GHashTable *t)
 {
   gulong sum = 0;
-  gint i;
+  gint i, last = t->size >= _G_HASH_ITER_PREFETCH_SIZE && t->nnodes >= t->size >> 1
+    ? t->size - 2 * _G_HASH_ITER_PREFETCH_AHEAD : 0;
   GHashNode *n;
 
   for (i = 0; i < t->size; i++)
     {
-      if (i + AHEAD < t->size)
-        __builtin_prefetch (t->nodes[i + AHEAD]);
+      if (i < last)
+        _G_HASH_ITER_PREFETCH (t->nodes, i);
       for (n = t->nodes[i]; n; n = n->next)
         sum += (gulong) n->key + (gulong) n->value;
     }
@@ -81,7 +81,7 @@ static struct
 void
 stream_prepare (GHashTable *t)
 {
-  gulong bytes = (gulong) t->nnodes * sizeof (GHashNode) + (gulong) t->size * sizeof (GHashNode *);
+  gulong bytes = (gulong) t->nnodes * sizeof (GHashNode) + (gulong) t->size * sizeof (GHashNode *), k;
   gint j;
 
   for (j = 0; j < 16 && streams[j].t; j++)
@@ -90,7 +90,10 @@ stream_prepare (GHashTable *t)
     return;
   streams[j].t = t;
   streams[j].n = bytes / sizeof (gulong);
-  streams[j].words = g_malloc0 (streams[j].n * sizeof (gulong) + 1);
+  streams[j].words = g_malloc (streams[j].n * sizeof (gulong) + 1);
+  /* Written, so that each page is memory of its own, not the zero page. */
+  for (k = 0; k < streams[j].n; k++)
+    streams[j].words[k] = k;
 }
 
 gulong

@@ -33,7 +33,7 @@ BENCH_WALKS (call)
 gulong walk_foreach (GHashTable *t);	/* g_hash_table_foreach and a callback */
 gulong walk_foreach_consume (GHashTable *t);	/* its callback calls consume */
 gulong walk_floor (GHashTable *t);	/* a double loop over the buckets */
-gulong walk_floor_prefetch (GHashTable *t);	/* the same, prefetching chains ahead */
+gulong walk_floor_prefetch (GHashTable *t);	/* the same, prefetching as the iterator does */
 /* A streaming read of as many bytes as t's nodes and buckets hold, from a
  * buffer that stream_prepare allocates for t: this machine's limit. */
 gulong walk_stream (GHashTable *t);

@@ -8,10 +8,10 @@
 // with; anything else ends the walk with a report (changed).  The step along a chain is kept short: one compare of
 // the table's size and count, a walk down the chain to the node (most often
 // its head), each slot written once.  The step to the next bucket comes
-// second; scanning past empty buckets is out of line (next_bucket).  On
-// large tables, where a walk waits on cache misses, each bucket reached
-// prefetches the first two nodes of buckets further ahead (prefetch_ahead),
-// so that the misses overlap.
+// second; scanning past empty buckets is out of line (next_bucket), and so
+// is every step into a bucket of a large table, where a walk waits on cache
+// misses: each bucket passed prefetches the first nodes of buckets further
+// ahead, so that the misses overlap.
 //
 // Programs built with the 1.1 header, whose inline step keeps no
 // fingerprint, call g_hash_iter_next at version BUCKETWALK_1.1: there the
@@ -127,23 +127,12 @@ found(GHashIter *it, gulong chain, GHashNode *n, gpointer *key, gpointer *val)
 	return *key;
 }
 
-// Prefetches ahead of bucket i, where the walk has arrived, in two stages:
-// the first node of the bucket 2 * prefetch_distance ahead, and the second
-// node of the bucket prefetch_distance ahead, whose first node the first
-// stage brought in earlier.  Reads no bucket past the last one.  Returns
-// result, so that callers can end with it as a tail call.
-__attribute__((noinline)) gpointer
-prefetch_ahead(gpointer result, GHashNode *const *nodes, gint size, gint i)
+// Whether a walk of t prefetches ahead (see _G_HASH_ITER_PREFETCH): t is
+// large, and not mostly empty buckets.
+inline bool
+prefetching(const GHashTable *t)
 {
-	if (i < size - 2 * prefetch_distance) {
-		__builtin_prefetch(nodes[i + 2 * prefetch_distance]);
-		if (const GHashNode *n = nodes[i + prefetch_distance])
-			__builtin_prefetch(n->next);
-	}
-	// Keeps GCC from taking the function for one without effects and
-	// deleting its calls.
-	asm volatile("" ::: "memory");
-	return result;
+	return __builtin_expect(t->size >= prefetch_min_size, 0) && t->nnodes >= t->size >> 1;
 }
 
 // Hands out n, the first node of bucket i, which the walk has just reached.
@@ -151,14 +140,12 @@ inline gpointer
 arrived(GHashIter *it, const GHashTable *t, gint i, GHashNode *n, gpointer *key, gpointer *val)
 {
 	it->i = i;
-	gpointer result = found(it, _G_HASH_ITER_SEED(t), n, key, val);
-	if (__builtin_expect(t->size < prefetch_min_size, 1))
-		return result;
-	return prefetch_ahead(result, t->nodes, t->size, i);
+	return found(it, _G_HASH_ITER_SEED(t), n, key, val);
 }
 
 // The chain of bucket it->i is done: moves to the first entry of a later
-// bucket, or to the end, where it->i is the table's size.
+// bucket, or to the end, where it->i is the table's size.  On a large
+// table, every bucket passed prefetches ahead.
 __attribute__((noinline)) gpointer
 next_bucket(GHashIter *it, gpointer *key, gpointer *val)
 {
@@ -168,10 +155,19 @@ next_bucket(GHashIter *it, gpointer *key, gpointer *val)
 	gint i = it->i;
 	GHashNode *n;
 
-	do {
-		if (++i >= size)
-			return end(it, i, ran_out, key, val);
-	} while ((n = nodes[i]) == nullptr);
+	if (prefetching(t)) {
+		const gint last = size - 2 * prefetch_distance;
+		do {
+			if (++i >= size)
+				return end(it, i, ran_out, key, val);
+			if (__builtin_expect(i < last, 1))
+				_G_HASH_ITER_PREFETCH(nodes, i);
+		} while ((n = nodes[i]) == nullptr);
+	} else
+		do {
+			if (++i >= size)
+				return end(it, i, ran_out, key, val);
+		} while ((n = nodes[i]) == nullptr);
 	return arrived(it, t, i, n, key, val);
 }
 
@@ -217,9 +213,10 @@ step(GHashIter *it, gpointer *key, gpointer *val)
 		// every call save and restore four of them.
 		return next_bucket(it, key, val);
 #else
-		// Most often the next bucket has an entry; else scan out of line.
+		// Most often the next bucket has an entry; else scan out of line,
+		// as on a table that the walk prefetches.
 		const gint i = it->i + 1;
-		if (__builtin_expect(i >= t->size || (n = t->nodes[i]) == nullptr, 0))
+		if (__builtin_expect(i >= t->size || (n = t->nodes[i]) == nullptr || prefetching(t), 0))
 			return next_bucket(it, key, val);
 		return arrived(it, t, i, n, key, val);
 #endif

@@ -269,29 +269,41 @@ stays_at_the_end_without_reading()
 }
 
 void
-large_sparse_table()
+large_tables()
 {
-	// Big enough for the walk to prefetch ahead (2^18 buckets and more);
-	// entries at both ends, a long chain, long runs of empty buckets, and
-	// each of the last 40 buckets, where a prefetch that reached too far
-	// would read past the bucket array.
+	// Big enough for the walk to prefetch ahead (2^18 buckets and more):
+	// one mostly empty, which the walk only scans, and one with more entries
+	// than buckets, which it prefetches ahead of on every bucket, through
+	// chains of up to five.  Each has entries at the start, a long chain,
+	// runs of empty buckets, and two of every three of its last 40 buckets,
+	// where a prefetch that reached too far, from a bucket with entries or
+	// an empty one, would read past the bucket array.
 	const gint size = 300007;
-	Buckets b(size);
-	std::vector<Entry> want;
-	for (gint n = 0; n < size; n += (n % 7 == 0 ? 977 : 1) + 1)
-		b[static_cast<size_t>(n)].push_back({P(n + 1), P(-n)});
-	for (int n = 0; n < 500; n++)
-		b[150000].push_back({P(size + n), P(n)});
-	for (gint n = size - 40; n < size; n++)
-		b[static_cast<size_t>(n)].push_back({P(size * 2 + n), P(7)});
-	for (const auto &chain : b)
-		want.insert(want.end(), chain.begin(), chain.end());
+	struct {
+		const char *name;
+		int gap;  // buckets from one entry to the next, less one
+		int chain;  // entries a bucket holds, up to, by its index
+	} const shapes[] = {{"sparse", 977, 1}, {"dense", 1, 5}};
+	for (const auto &shape : shapes) {
+		Buckets b(size);
+		std::vector<Entry> want;
+		for (gint n = 0; n < size; n += (n % 7 == 0 ? shape.gap : 0) + 1)
+			for (int k = 0; k < 1 + n % shape.chain; k++)
+				b[static_cast<size_t>(n)].push_back({P(n * 5 + k + 1), P(-n)});
+		for (int n = 0; n < 500; n++)
+			b[150000].push_back({P(size * 5 + n + 1), P(n)});
+		for (gint n = size - 40; n < size; n++)
+			if (n % 3)
+				b[static_cast<size_t>(n)].push_back({P(size * 6 + n), P(7)});
+		for (const auto &chain : b)
+			want.insert(want.end(), chain.begin(), chain.end());
 
-	HandTable h(b);
-	Iter i(&h.table);
-	CHECK(walk(i.it) == want);
-	CHECK(i.it->i == size && i.it->node == nullptr);
-	CHECK(next(i.it) == end);
+		HandTable h(b);
+		Iter i(&h.table);
+		if (!CHECK(walk(i.it) == want) || !CHECK(i.it->i == size && i.it->node == nullptr) ||
+		    !CHECK(next(i.it) == end))
+			std::fprintf(stderr, "  in the %s table\n", shape.name);
+	}
 }
 
 // Named without a call, the functions are the library's own, inline step
@@ -327,7 +339,7 @@ main()
 		{"null key", null_key},
 		{"same slot for key and value", same_slot_for_key_and_value},
 		{"next after the end", stays_at_the_end_without_reading},
-		{"large sparse table", large_sparse_table},
+		{"large tables, sparse and dense", large_tables},
 		{"addresses are the library's functions", addresses_are_the_library_functions},
 	});
 }
