@@ -56,8 +56,7 @@ gulong
 walk_floor_prefetch (GHashTable *t)
 {
   gulong sum = 0;
-  gint i, last = t->size >= _G_HASH_ITER_PREFETCH_SIZE && t->nnodes >= t->size >> 1
-    ? t->size - 2 * _G_HASH_ITER_PREFETCH_AHEAD : 0;
+  gint i, last = _G_HASH_ITER_PREFETCHES (t->size, t->nnodes) ? t->size - 2 * _G_HASH_ITER_PREFETCH_AHEAD : 0;
   GHashNode *n;
 
   for (i = 0; i < t->size; i++)

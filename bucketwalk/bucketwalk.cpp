@@ -132,7 +132,7 @@ found(GHashIter *it, gulong chain, GHashNode *n, gpointer *key, gpointer *val)
 inline bool
 prefetching(const GHashTable *t)
 {
-	return __builtin_expect(t->size >= prefetch_min_size, 0) && t->nnodes >= t->size >> 1;
+	return __builtin_expect(t->size >= prefetch_min_size, 0) && _G_HASH_ITER_PREFETCHES(t->size, t->nnodes);
 }
 
 // Hands out n, the first node of bucket i, which the walk has just reached.

@@ -139,6 +139,8 @@ struct _GHashIter
  * less: see there.) */
 #define _G_HASH_ITER_PREFETCH_SIZE 262144
 #define _G_HASH_ITER_PREFETCH_AHEAD 16
+#define _G_HASH_ITER_PREFETCHES(size, nnodes) \
+  ((size) >= _G_HASH_ITER_PREFETCH_SIZE && (nnodes) >= (size) >> 1)
 
 #ifdef __GNUC__
 /* The prefetches of bucket i, below size - 2 * AHEAD, of the bucket array
@@ -369,7 +371,7 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
           /* A large table's empty buckets prefetch ahead one by one, and
            * the one that holds an entry below (not on i386: see there). */
           if (__builtin_expect (size >= _G_HASH_ITER_PREFETCH_SIZE, 0)
-              && t->nnodes >= size >> 1)
+              && _G_HASH_ITER_PREFETCHES (size, t->nnodes))
             do
               {
                 if (__builtin_expect (i < size - 2 * _G_HASH_ITER_PREFETCH_AHEAD, 1))
@@ -400,11 +402,11 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
        * table's now. */
 #ifndef __i386__
       if (__builtin_expect (size >= _G_HASH_ITER_PREFETCH_SIZE, 0)
-          && t->nnodes >= size >> 1 && i < size - 2 * _G_HASH_ITER_PREFETCH_AHEAD)
+          && _G_HASH_ITER_PREFETCHES (size, t->nnodes) && i < size - 2 * _G_HASH_ITER_PREFETCH_AHEAD)
         _G_HASH_ITER_PREFETCH (nodes, i);
 #else
       /* With i386's few registers, the prefetches of every bucket passed
-       * would cost every step of every table 0.5 to 2 instructions: the
+       * would cost every step of every table 0.5 to 7 instructions: the
        * step into a bucket prefetches only the head and second node ahead
        * of the bucket it arrives at. */
       if (__builtin_expect (size >= _G_HASH_ITER_PREFETCH_SIZE, 0)
