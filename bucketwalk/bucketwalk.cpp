@@ -1,31 +1,39 @@
 // The four operations of libbucketwalk.  They read a GLib 1.2 table through
 // the layout declared in bucketwalk.h and never write to it.
 //
-// g_hash_iter_next is the hot path, one call per entry.  Before it reads
-// the node it stands on, it finds that node again in its bucket's chain,
-// after entries with the same keys as when it arrived there and with its
-// own key as then, in a table of the size and count that the walk began
-// with; anything else ends the walk with a report (changed).  The step along a chain is kept short: one compare of
-// the table's size and count, a walk down the chain to the node (most often
-// its head), each slot written once.  The step to the next bucket comes
-// second; scanning past empty buckets is out of line (next_bucket), and so
-// is every step into a bucket of a large table, where a walk waits on cache
-// misses: each bucket passed prefetches the first nodes of buckets further
-// ahead, so that the misses overlap.
+// g_hash_iter_first and g_hash_iter_next, at version BUCKETWALK_1.3, are
+// the header's own definitions, compiled here out of line under names of
+// the library's (bw_first, bw_next): the step that a program inlines and
+// the one it calls are one text.
 //
-// Programs built with the 1.1 header, whose inline step keeps no
-// fingerprint, call g_hash_iter_next at version BUCKETWALK_1.1: there the
-// node is found again in its chain, but the keys are not compared.
+// Programs built with the 1.0, 1.1 and 1.2 headers keep other state in the
+// iterator: their inline steps write the fields of their own header and
+// leave the rest as it was, and 1.2's keeps a fingerprint of its own in
+// chain.  They call the functions of the older versions, BUCKETWALK_1.1
+// (1.0 and 1.1) and BUCKETWALK_1.2, or, when linked again against this
+// library, the default version, which is BUCKETWALK_1.2's: the compat_
+// functions below, which keep 1.2's fingerprint for 1.2's inline step and
+// compare none of them, as no older step may have kept it.
 
-// The library defines the function that the header's inline step stands for.
-#define BUCKETWALK_NO_INLINE
+// The library defines the functions that the header's step stands for.
+// Its step calls the report (bw_report), where the inline step has it in
+// line: a step that makes no call of its own needs no register kept across
+// one, and so saves none.
+#define _G_HASH_ITER_OUT_OF_LINE
+#define g_hash_iter_first bw_first
+#define g_hash_iter_next bw_next
+#define _G_HASH_ITER_REPORTED(it, key, val) bw_report(it, key, val)
+#define _G_HASH_ITER_ELSEWHERE(it, key, val) return bw_next_rest(it, key, val)
+#define BW_EXPORT extern "C" __attribute__((visibility("default")))
+BW_EXPORT void *bw_first(struct _GHashIter *, void **, void **);
+BW_EXPORT void *bw_next(struct _GHashIter *, void **, void **);
+extern "C" __attribute__((noinline, cold)) void *bw_report(struct _GHashIter *, void **, void **);
+extern "C" void *bw_next_rest(struct _GHashIter *, void **, void **);
 #include "bucketwalk.h"
+#undef g_hash_iter_first
+#undef g_hash_iter_next
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
-
-#define BW_EXPORT extern "C" __attribute__((visibility("default")))
 
 // The library reads GLib 1.2's private records directly: their layout must
 // be the one GLib 1.2 has on each target.
@@ -38,37 +46,35 @@ static_assert(offsetof(GHashTable, nodes) == 16 && sizeof(GHashTable) == 40,
 	      "GLib 1.2's GHashTable on x86_64");
 #endif
 // The iterator grows at its end only: since 1.1 by the table's size and
-// count as the walk began, in the table's own order, so that one compare
-// covers both, and since 1.2 by the fingerprint of the keys of node's chain
-// through node.
+// count as the walk began, since 1.2 by chain, since 1.3 by keys and far.
 static_assert(offsetof(GHashIter, size) == 3 * sizeof(gpointer) &&
-		      offsetof(GHashTable, nnodes) == offsetof(GHashTable, size) + sizeof(gint) &&
 		      offsetof(GHashIter, nnodes) == offsetof(GHashIter, size) + sizeof(gint) &&
-		      offsetof(GHashIter, chain) == offsetof(GHashIter, nnodes) + sizeof(gint),
+		      offsetof(GHashIter, chain) == offsetof(GHashIter, nnodes) + sizeof(gint) &&
+		      offsetof(GHashIter, keys) == offsetof(GHashIter, chain) + sizeof(gulong) &&
+		      sizeof(GHashIter) == offsetof(GHashIter, keys) + 4 * sizeof(gpointer),
 	      "the iterator grew at its end");
 
 namespace {
 
-// The count an iterator holds where it stands on no entry: the walk ran
-// out, or a change of the table ended it (g_hash_iter_changed).
+// The count an iterator holds where its walk ran out (a change of the
+// table that ended it leaves -2: g_hash_iter_changed).
 constexpr gint ran_out = -1;
-constexpr gint cut_short = -2;
 
-// How far ahead of the walk nodes are prefetched, in buckets, and from how
-// many buckets on, as in the inline step.
-constexpr gint prefetch_distance = _G_HASH_ITER_PREFETCH_AHEAD;
-constexpr gint prefetch_min_size = _G_HASH_ITER_PREFETCH_SIZE;
-
-inline gpointer
-no_entry(gpointer *key, gpointer *val)
+// The fingerprint that 1.2's inline step keeps in chain: the keys of the
+// chain from its head through the current node, multiplied and added from
+// the table's address.
+inline gulong
+mix_1_2(gulong h, gconstpointer k)
 {
-	*key = nullptr;
-	*val = nullptr;
-	return nullptr;
+	return h * 0x5bd1e995UL + reinterpret_cast<gulong>(k);
 }
 
-// Ends the walk at bucket index i: the iterator stands on no entry, which
-// a negative count tells the header's inline step too.
+inline gulong
+seed_1_2(const GHashTable *t)
+{
+	return reinterpret_cast<gulong>(t);
+}
+
 inline gpointer
 end(GHashIter *it, gint i, gint mark, gpointer *key, gpointer *val)
 {
@@ -76,177 +82,54 @@ end(GHashIter *it, gint i, gint mark, gpointer *key, gpointer *val)
 	it->node = nullptr;
 	it->nnodes = mark;
 	it->chain = 0;
-	return no_entry(key, val);
-}
-
-// Whether t still has the size and count that the walk began with:
-// compared as one word, as they lie side by side in both records.
-inline bool
-unchanged(const GHashTable *t, const GHashIter *it)
-{
-#ifdef G_DISABLE_CHECKS
-	(void)t;
-	(void)it;
-	return true;
-#else
-	uint64_t now, then;
-	std::memcpy(&now, &t->size, sizeof now);
-	std::memcpy(&then, &it->size, sizeof then);
-	return now == then;
-#endif
-}
-
-// The table changed during the walk: ends the walk, then reports it, as
-// GLib reports a failed precondition, so that a log handler may step the
-// iterator (it stays at the end, silently) or start a new walk (which
-// stands).
-__attribute__((noinline, cold)) gpointer
-changed(GHashIter *it, gpointer *key, gpointer *val)
-{
-	const GHashTable *t = it->hash;
-	const gint nnodes = t->nnodes, size = t->size, then_nnodes = it->nnodes, then_size = it->size;
-	end(it, size > 0 ? size : 0, cut_short, key, val);
-	g_log("bucketwalk", G_LOG_LEVEL_CRITICAL,
-	      "g_hash_iter_next: the table changed during the walk (%d entries in %d buckets, "
-	      "%d in %d when the walk began); the walk ends here",
-	      nnodes, size, then_nnodes, then_size);
+	*key = nullptr;
+	*val = nullptr;
 	return nullptr;
 }
 
-// Moves onto n, which follows the keys fingerprinted in chain, and hands
-// out its key and value.  The result is the key slot read back after both
-// writes: with one slot for key and value, it is the value.
+// Hands out n, down a chain whose keys before it fingerprint to h.  A node
+// further down than the third of its chain keeps its key in keys[0], and
+// itself in far: the next step checks it there rather than walk down to it.
 inline gpointer
-found(GHashIter *it, gulong chain, GHashNode *n, gpointer *key, gpointer *val)
+hand_out(GHashIter *it, GHashNode *n, gulong h, glong depth, gpointer *key, gpointer *val)
 {
 	gpointer const k = n->key, v = n->value;
 	it->node = n;
-	it->chain = _G_HASH_ITER_MIX(chain, k);
+	it->chain = mix_1_2(h, k);
+	if (depth > 3) {
+		it->far = n;
+		it->keys[0] = k;
+	}
 	*key = k;
 	*val = v;
 	return *key;
 }
 
-// Whether a walk of t prefetches ahead (see _G_HASH_ITER_PREFETCH): t is
-// large, and not mostly empty buckets.
-inline bool
-prefetching(const GHashTable *t)
+// The first entry of bucket i or a later one, or the end.
+gpointer
+compat_bucket(GHashIter *it, const GHashTable *t, gint i, gpointer *key, gpointer *val)
 {
-	return __builtin_expect(t->size >= prefetch_min_size, 0) && _G_HASH_ITER_PREFETCHES(t->size, t->nnodes);
-}
-
-// Hands out n, the first node of bucket i, which the walk has just reached.
-inline gpointer
-arrived(GHashIter *it, const GHashTable *t, gint i, GHashNode *n, gpointer *key, gpointer *val)
-{
-	it->i = i;
-	return found(it, _G_HASH_ITER_SEED(t), n, key, val);
-}
-
-// The chain of bucket it->i is done: moves to the first entry of a later
-// bucket, or to the end, where it->i is the table's size.  On a large
-// table, every bucket passed prefetches ahead.
-__attribute__((noinline)) gpointer
-next_bucket(GHashIter *it, gpointer *key, gpointer *val)
-{
-	const GHashTable *t = it->hash;
 	GHashNode *const *const nodes = t->nodes;
-	const gint size = t->size;
-	gint i = it->i;
-	GHashNode *n;
-
-	if (prefetching(t)) {
-		const gint last = size - 2 * prefetch_distance;
-		do {
-			if (++i >= size)
-				return end(it, i, ran_out, key, val);
-			if (__builtin_expect(i < last, 1))
-				_G_HASH_ITER_PREFETCH(nodes, i);
-		} while ((n = nodes[i]) == nullptr);
-	} else
-		do {
-			if (++i >= size)
-				return end(it, i, ran_out, key, val);
-		} while ((n = nodes[i]) == nullptr);
-	return arrived(it, t, i, n, key, val);
-}
-
-// The step of g_hash_iter_next; with_keys compares the keys of the chain
-// with the fingerprint, which 1.1's inline step does not keep.
-template <bool with_keys>
-inline gpointer
-step(GHashIter *it, gpointer *key, gpointer *val)
-{
-	GHashNode *n = it->node;
-
-	// Standing on no entry (after the end, or on a table without entries):
-	// stay there and read nothing.
-	if (__builtin_expect(n == nullptr, 0))
-		return no_entry(key, val);
-	const GHashTable *t = it->hash;
-	if (__builtin_expect(!unchanged(t, it), 0))
-		return changed(it, key, val);
-#ifndef G_DISABLE_CHECKS
-	// Before anything of n is read, GLib may have taken it back: n is found
-	// again in its chain, after the same keys as before.  The bucket is read
-	// only below the size, which steps that did not check (G_DISABLE_CHECKS)
-	// may have left behind.
-	if (__builtin_expect(static_cast<guint>(it->i) >= static_cast<guint>(t->size), 0))
-		return changed(it, key, val);
-	gulong chain = _G_HASH_ITER_SEED(t);
-	for (const GHashNode *x = t->nodes[it->i];; x = x->next) {
-		if (__builtin_expect(x == nullptr, 0))
-			return changed(it, key, val);
-		chain = _G_HASH_ITER_MIX(chain, x->key);
-		if (x == n)
-			break;
-	}
-	if (with_keys && __builtin_expect(chain != it->chain, 0))
-		return changed(it, key, val);
-#else
-	const gulong chain = it->chain;
-#endif
-	GHashNode *const next = n->next;
-	if (__builtin_expect(next == nullptr, 0)) {
-#if defined(__i386__)
-		// With i386's few registers the inline step below would make
-		// every call save and restore four of them.
-		return next_bucket(it, key, val);
-#else
-		// Most often the next bucket has an entry; else scan out of line,
-		// as on a table that the walk prefetches.
-		const gint i = it->i + 1;
-		if (__builtin_expect(i >= t->size || (n = t->nodes[i]) == nullptr || prefetching(t), 0))
-			return next_bucket(it, key, val);
-		return arrived(it, t, i, n, key, val);
-#endif
-	}
-	return found(it, chain, next, key, val);
+	for (; i < t->size; i++)
+		if (GHashNode *n = nodes[i]) {
+			it->i = i;
+			it->far = nullptr;
+			return hand_out(it, n, seed_1_2(t), 1, key, val);
+		}
+	return end(it, t->size > 0 ? t->size : 0, ran_out, key, val);
 }
 
 }  // namespace
 
 // The four functions go by names of the library's own here, and are
-// exported under their public names at two versions (see bucketwalk.map):
-// BUCKETWALK_1.2, the default, and BUCKETWALK_1.1, for programs built with
-// the 1.0 and 1.1 headers, whose step does not compare the fingerprint,
-// which their inline steps do not keep.
+// exported under their public names (see bucketwalk.map and the end of
+// this file).
 extern "C" {
 
-BW_EXPORT gpointer
-bw_first(GHashIter *it, gpointer *key, gpointer *val)
+gpointer
+bw_report(GHashIter *it, gpointer *key, gpointer *val)
 {
-	const GHashTable *t = it->hash;
-
-	it->size = t->size;
-	it->nnodes = t->nnodes;
-	// A bucket is read only once its index is known to be below size; with
-	// a size of 0 or less there is no bucket array to read.
-	GHashNode *const *nodes = t->nodes;
-	for (gint i = 0; i < t->size; i++)
-		if (GHashNode *n = nodes[i])
-			return arrived(it, t, i, n, key, val);
-	return end(it, t->size > 0 ? t->size : 0, ran_out, key, val);
+	return _G_HASH_ITER_REPORT(it, key, val);
 }
 
 BW_EXPORT GHashIter *
@@ -260,20 +143,9 @@ bw_new(GHashTable *t)
 
 	it->hash = t;
 	it->node = nullptr;
+	it->far = nullptr;
 	bw_first(it, &key, &val);
 	return it;
-}
-
-BW_EXPORT gpointer
-bw_next(GHashIter *it, gpointer *key, gpointer *val)
-{
-	return step<true>(it, key, val);
-}
-
-BW_EXPORT gpointer
-bw_next_1_1(GHashIter *it, gpointer *key, gpointer *val)
-{
-	return step<false>(it, key, val);
 }
 
 BW_EXPORT void
@@ -282,22 +154,95 @@ bw_destroy(GHashIter *it)
 	g_free(it);
 }
 
+BW_EXPORT gpointer
+compat_first(GHashIter *it, gpointer *key, gpointer *val)
+{
+	const GHashTable *t = it->hash;
+
+	it->size = t->size;
+	it->nnodes = t->nnodes;
+	return compat_bucket(it, t, 0, key, val);
+}
+
+BW_EXPORT GHashIter *
+compat_new(GHashTable *t)
+{
+	if (!t)
+		return nullptr;
+	GHashIter *it = static_cast<GHashIter *>(g_malloc(sizeof *it));
+	gpointer key, val;
+
+	it->hash = t;
+	it->node = nullptr;
+	it->far = nullptr;
+	compat_first(it, &key, &val);
+	return it;
+}
+
+// The step of the programs built with the older headers.  It compares the
+// table's size and count with the walk's, as 1.1's step did, and finds the
+// current entry again in its chain from the head, or, where this step
+// handed it out further down than the third of its chain, finds its key as
+// it was.  It compares no fingerprint, which 1.0's and 1.1's
+// steps do not keep, and keeps 1.2's for the inline step of 1.2.
+BW_EXPORT gpointer
+compat_next(GHashIter *it, gpointer *key, gpointer *val)
+{
+	GHashNode *const n = it->node;
+
+	// Standing on no entry (after the end, or on a table without entries):
+	// stay there and read nothing.
+	if (!n) {
+		*key = nullptr;
+		*val = nullptr;
+		return nullptr;
+	}
+	const GHashTable *t = it->hash;
+	if (t->size != it->size || t->nnodes != it->nnodes ||
+	    static_cast<guint>(it->i) >= static_cast<guint>(t->size))
+		return bw_report(it, key, val);
+	gulong h = seed_1_2(t);
+	glong depth = 1;
+	if (it->far == n) {
+		if (n->key != it->keys[0])
+			return bw_report(it, key, val);
+		h = it->chain;
+		depth = 4;
+	} else
+		for (const GHashNode *x = t->nodes[it->i];; x = x->next, depth++) {
+			if (!x)
+				return bw_report(it, key, val);
+			h = mix_1_2(h, x->key);
+			if (x == n)
+				break;
+		}
+	if (GHashNode *next = n->next)
+		return hand_out(it, next, h, depth + 1, key, val);
+	return compat_bucket(it, t, it->i + 1, key, val);
+}
+
 }  // extern "C"
 
 #ifndef BUCKETWALK_UNVERSIONED
-__asm__(".symver bw_new, g_hash_iter_new@@BUCKETWALK_1.2\n"
-	".symver bw_first, g_hash_iter_first@@BUCKETWALK_1.2\n"
-	".symver bw_next, g_hash_iter_next@@BUCKETWALK_1.2\n"
+// BUCKETWALK_1.3, which the header binds its programs to, has the header's
+// step; the default, BUCKETWALK_1.2, and BUCKETWALK_1.1 the older headers'.
+__asm__(".symver bw_new, g_hash_iter_new@BUCKETWALK_1.3\n"
+	".symver bw_first, g_hash_iter_first@BUCKETWALK_1.3\n"
+	".symver bw_next, g_hash_iter_next@BUCKETWALK_1.3\n"
+	".symver bw_destroy, g_hash_iter_destroy@BUCKETWALK_1.3\n"
+	".symver compat_new, g_hash_iter_new@@BUCKETWALK_1.2\n"
+	".symver compat_first, g_hash_iter_first@@BUCKETWALK_1.2\n"
+	".symver compat_next, g_hash_iter_next@@BUCKETWALK_1.2\n"
 	".symver bw_destroy, g_hash_iter_destroy@@BUCKETWALK_1.2\n"
-	".symver bw_new, g_hash_iter_new@BUCKETWALK_1.1\n"
-	".symver bw_first, g_hash_iter_first@BUCKETWALK_1.1\n"
-	".symver bw_next_1_1, g_hash_iter_next@BUCKETWALK_1.1\n"
+	".symver compat_new, g_hash_iter_new@BUCKETWALK_1.1\n"
+	".symver compat_first, g_hash_iter_first@BUCKETWALK_1.1\n"
+	".symver compat_next, g_hash_iter_next@BUCKETWALK_1.1\n"
 	".symver bw_destroy, g_hash_iter_destroy@BUCKETWALK_1.1");
 #else
 // The test of a library without versions, as 1.0 was, exports the names
-// themselves.
-BW_EXPORT GHashIter *g_hash_iter_new(GHashTable *) __attribute__((alias("bw_new")));
-BW_EXPORT gpointer g_hash_iter_first(GHashIter *, gpointer *, gpointer *) __attribute__((alias("bw_first")));
-BW_EXPORT gpointer g_hash_iter_next(GHashIter *, gpointer *, gpointer *) __attribute__((alias("bw_next")));
+// themselves, with the older headers' functions.
+BW_EXPORT GHashIter *g_hash_iter_new(GHashTable *) __attribute__((alias("compat_new")));
+BW_EXPORT gpointer g_hash_iter_first(GHashIter *, gpointer *, gpointer *) __attribute__((alias("compat_first")));
+BW_EXPORT gpointer g_hash_iter_next(GHashIter *, gpointer *, gpointer *) __attribute__((alias("compat_next")));
 BW_EXPORT void g_hash_iter_destroy(GHashIter *) __attribute__((alias("bw_destroy")));
 #endif

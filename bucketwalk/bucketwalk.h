@@ -62,7 +62,7 @@
 #endif
 
 #define BUCKETWALK_MAJOR_VERSION 1
-#define BUCKETWALK_MINOR_VERSION 2
+#define BUCKETWALK_MINOR_VERSION 3
 
 #ifdef __cplusplus
 extern "C" {
@@ -92,11 +92,17 @@ struct _GHashTable
 
 /* An iterator: the table, the bucket index, and the entry it stands on
  * (null when it stands on none).  Allocated by g_hash_iter_new only, so
- * that the record may grow at its end.  The fields after node are what each
- * step compares the table with: since 1.1 its size and nnodes when the walk
- * began (nnodes is -1 while the iterator stands on no entry, -2 once a
- * change of the table has ended the walk), and since 1.2 a fingerprint of
- * the keys of node's chain from its head through node (0 on no entry). */
+ * that the record may grow at its end.  The fields after node are the
+ * walk's own, for the steps to compare the table with (see "A changed
+ * table" above): the table's size and nnodes when the walk began (nnodes
+ * is -1 while the iterator stands on no entry, -2 once a change of the
+ * table has ended the walk), and what the walk knows of the entry it
+ * stands on.  chain is 0 where that entry was the last of its chain when
+ * it was handed out, and its next otherwise, with the entry's place in
+ * its two low bits (nodes lie at addresses that are multiples of 4): 0 for
+ * the chain's head, 1 for the second entry, 2 for the third, with keys the
+ * keys of the chain through it, and 3 for one further down, with far the
+ * node itself and keys[0] its key. */
 struct _GHashIter
 {
   GHashTable *hash;
@@ -105,23 +111,13 @@ struct _GHashIter
   gint size;
   gint nnodes;
   gulong chain;
+  gpointer keys[3];
+  GHashNode *far;
 };
 
 /* TRUE when a change of the table ended the last walk of it, FALSE when the
  * walk ran to its end, or has not ended yet.  g_hash_iter_first clears it. */
 #define g_hash_iter_changed(it) ((it)->nnodes == -2)
-
-/* The fingerprint of the keys of a chain's first entries: h, that of the
- * entries before, with key k appended, starting for none from the table's
- * address, which keys chosen to give two chains one fingerprint would have
- * to know.  The library and the inline step below compute it alike. */
-#ifdef __cplusplus
-#define _G_HASH_ITER_MIX(h, k) ((h) * 0x5bd1e995UL + reinterpret_cast<gulong> (k))
-#define _G_HASH_ITER_SEED(t) reinterpret_cast<gulong> (t)
-#else
-#define _G_HASH_ITER_MIX(h, k) ((h) * 0x5bd1e995UL + (gulong) (k))
-#define _G_HASH_ITER_SEED(t) ((gulong) (t))
-#endif
 
 /* From how many buckets on, and how far ahead, a walk prefetches, in the
  * library and the inline step alike.  Smaller tables are in the caches
@@ -185,19 +181,15 @@ gpointer g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val);
 /* Frees the iterator (null is ignored); the table is not touched. */
 void g_hash_iter_destroy (GHashIter *it);
 
-/* ---- The inline step -------------------------------------------------
+/* ---- The step ----------------------------------------------------------
  *
  * GNU C callers (gcc, clang) get g_hash_iter_first and g_hash_iter_next as
- * inline definitions, so that a walk costs no call per entry: along a
- * chain, on through the following buckets, the end of the walk, an
- * iterator that stands on no entry, and a table that has changed.  Results,
- * slots, iterator and report are the same as with the library's functions,
- * which stay the reference, in every case.  Neither makes a call but to
- * report a change, after which the walk has ended, so a walk loop whose
- * body calls nothing keeps the iterator, the table and the caller's slots
- * in registers.  Each step still reads the current entry's chain from the
- * bucket's head, most often that head alone: what the compiler can prove
- * of the table's numbers is no proof that its chains are as they were.
+ * inline definitions, so that a walk costs no call per entry.  The library's
+ * own g_hash_iter_first and g_hash_iter_next are these definitions compiled
+ * out of line, so the two are alike in every case by construction.
+ * Neither makes a call but to report a change, after which the walk has
+ * ended, so a walk loop whose body calls nothing keeps the iterator, the
+ * table and the caller's slots in registers.
  *
  * Both are GNU89 extern inline definitions, as GLib 1.2's own header makes
  * its inline functions: they are used for inlining only and never emitted,
@@ -208,25 +200,22 @@ void g_hash_iter_destroy (GHashIter *it);
  * present.  Define BUCKETWALK_NO_INLINE before including this header to
  * call the library's functions always.
  *
- * With G_DISABLE_CHECKS defined, GLib's switch for its own precondition
- * checks, the inline step does not compare the table with the iterator,
- * and a change goes unseen: a step then walks on through whatever the
- * table's nodes point at.  It still keeps the iterator's fingerprint, so
- * that the library's functions, which check unless the library itself was
- * built with G_DISABLE_CHECKS, may take over the walk: each of their
- * steps finds the current entry again, as every checked step does, and so
- * reads nothing that GLib has taken back.  What the unchecked steps walked
- * through stays unseen: a table that grew and shrank back meanwhile may
- * have had an entry handed out twice, or missed, with no report.
+ * The checks are the library's: they stay whatever the program defines,
+ * G_DISABLE_CHECKS included.  A program that wants the walk without them
+ * defines BUCKETWALK_DISABLE_CHECKS before including this header: its
+ * inline steps then compare nothing, and walk on through whatever the
+ * table's nodes point at, as GLib's own loops do.  A checked step, the
+ * library's or another file's, may take over such a walk: it reads nothing
+ * but the table's buckets and the nodes reached from them, and reports
+ * what it cannot prove (see bucketwalk(3)).
  */
-#if defined (__GNUC__) && !defined (BUCKETWALK_NO_INLINE)
-#define BUCKETWALK_INLINE_STEP 1
 
-/* A null pointer and conversions to gint and gulong that C++ compilers do
- * not warn about. */
+/* A null pointer and conversions that C++ compilers do not warn about. */
 #ifdef __cplusplus
 #define _G_HASH_ITER_GINT(e) static_cast<gint> (e)
-#define _G_HASH_ITER_GULONG(e) static_cast<gulong> (e)
+#define _G_HASH_ITER_WORD(p) reinterpret_cast<gulong> (p)
+#define _G_HASH_ITER_NODE(w) reinterpret_cast<GHashNode *> (w)
+#define _G_HASH_ITER_TO(type, e) static_cast<type> (e)
 #if __cplusplus >= 201103L
 #define _G_HASH_ITER_NULL nullptr
 #else
@@ -235,7 +224,14 @@ void g_hash_iter_destroy (GHashIter *it);
 #else
 #define _G_HASH_ITER_NULL 0
 #define _G_HASH_ITER_GINT(e) ((gint) (e))
-#define _G_HASH_ITER_GULONG(e) ((gulong) (e))
+#define _G_HASH_ITER_WORD(p) ((gulong) (p))
+#define _G_HASH_ITER_NODE(w) ((GHashNode *) (w))
+#define _G_HASH_ITER_TO(type, e) ((type) (e))
+#endif
+
+#if defined (__GNUC__) && (!defined (BUCKETWALK_NO_INLINE) || defined (_G_HASH_ITER_OUT_OF_LINE))
+#ifndef _G_HASH_ITER_OUT_OF_LINE
+#define BUCKETWALK_INLINE_STEP 1
 #endif
 
 /* A chain ends as often as not.  Told so, GCC gives the step along a chain
@@ -252,11 +248,14 @@ void g_hash_iter_destroy (GHashIter *it);
 
 /* An optimising compiler always inlines the step, which its size would
  * keep clang from doing; without optimisation every step calls the
- * library. */
-#ifdef __OPTIMIZE__
-#define _G_HASH_ITER_INLINE __attribute__ ((__gnu_inline__, __always_inline__))
+ * library, which compiles the same definitions as its own functions. */
+#if defined (_G_HASH_ITER_DEFINITION)
+#elif defined (_G_HASH_ITER_OUT_OF_LINE)
+#define _G_HASH_ITER_DEFINITION
+#elif defined (__OPTIMIZE__)
+#define _G_HASH_ITER_DEFINITION extern __inline__ __attribute__ ((__gnu_inline__, __always_inline__))
 #else
-#define _G_HASH_ITER_INLINE __attribute__ ((__gnu_inline__))
+#define _G_HASH_ITER_DEFINITION extern __inline__ __attribute__ ((__gnu_inline__))
 #endif
 
 /* Ends the walk of it at bucket index i (a gint), with mark -1 for a walk
@@ -270,10 +269,23 @@ void g_hash_iter_destroy (GHashIter *it);
    *(k) = _G_HASH_ITER_NULL,			\
    *(v) = _G_HASH_ITER_NULL)
 
+/* What a checked step records of x, the head of its bucket, with key k,
+ * as it hands it out: its next, null where it is the last of its chain,
+ * and its key.  A step without checks records nothing as it walks, and
+ * its g_hash_iter_first records that it keeps nothing: an entry further
+ * down than the third, but not the node of far. */
+#define _G_HASH_ITER_AT_HEAD(iter, x, k)		\
+  ((iter)->chain = _G_HASH_ITER_WORD ((x)->next), (iter)->keys[0] = (k))
+#ifndef BUCKETWALK_DISABLE_CHECKS
+#define _G_HASH_ITER_FIRST(iter, x, k) _G_HASH_ITER_AT_HEAD (iter, x, k)
+#else
+#define _G_HASH_ITER_FIRST(iter, x, k) ((iter)->chain = 3, (iter)->far = _G_HASH_ITER_NULL)
+#endif
+
 /* Starts the walk itself rather than calling the library, so that the
  * caller's slots can stay in registers (and because clang inlines no
  * definition that calls its own symbol). */
-extern __inline__ _G_HASH_ITER_INLINE gpointer
+_G_HASH_ITER_DEFINITION gpointer
 g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val)
 {
   GHashTable *t = it->hash;
@@ -287,10 +299,12 @@ g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val)
   for (i = 0; i < size; i++)
     if ((n = nodes[i]))
       {
+        gpointer k = n->key;
+
         it->i = _G_HASH_ITER_GINT (i);
         it->node = n;
-        it->chain = _G_HASH_ITER_MIX (_G_HASH_ITER_SEED (t), n->key);
-        *key = n->key;
+        _G_HASH_ITER_FIRST (it, n, k);
+        *key = k;
         *val = n->value;
         return *key;
       }
@@ -298,7 +312,41 @@ g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val)
   return _G_HASH_ITER_NULL;
 }
 
-extern __inline__ _G_HASH_ITER_INLINE gpointer
+/* Reports a change of the table that ends the walk of it, with the slots
+ * key and val, as GLib reports a failed precondition: the walk ends first,
+ * so that a log handler may step the iterator (it stays at the end,
+ * silently), and stays ended after the handler, whatever it did with the
+ * iterator.  Null.  The library makes it a call (_G_HASH_ITER_REPORTED),
+ * so that its step keeps no register across a call. */
+#define _G_HASH_ITER_REPORT(iter, k, v)						\
+  (__extension__ ({								\
+    GHashTable *_rt = (iter)->hash;						\
+    gint _rn = _rt->nnodes, _rs = _rt->size, _then_n = (iter)->nnodes, _then_s = (iter)->size; \
+										\
+    _G_HASH_ITER_END (iter, _rs > 0 ? _rs : 0, -2, k, v);			\
+    g_log ("bucketwalk", G_LOG_LEVEL_CRITICAL,					\
+           "g_hash_iter_next: the table changed during the walk (%d entries in %d buckets, " \
+           "%d in %d when the walk began); the walk ends here.  To remove entries while " \
+           "walking, collect them and remove them after the walk, or use "	\
+           "g_hash_table_foreach_remove",						\
+           _rn, _rs, _then_n, _then_s);						\
+    _G_HASH_ITER_END (iter, _rs > 0 ? _rs : 0, -2, k, v);			\
+    _G_HASH_ITER_TO (gpointer, _G_HASH_ITER_NULL);				\
+  }))
+#ifndef _G_HASH_ITER_REPORTED
+#define _G_HASH_ITER_REPORTED(iter, k, v) _G_HASH_ITER_REPORT (iter, k, v)
+#endif
+
+/* Where a step leaves its common cases (an entry from a chain's head or
+ * from further down than its third, and an arrival at the next bucket) for
+ * the rest.  The library's step there goes on in a second copy of this
+ * definition (bucketwalk.cpp), so that its common cases keep no register
+ * that a caller's code may need, and save none. */
+#ifndef _G_HASH_ITER_ELSEWHERE
+#define _G_HASH_ITER_ELSEWHERE(iter, k, v) do { } while (0)
+#endif
+
+_G_HASH_ITER_DEFINITION gpointer
 g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
 {
   GHashNode *n = it->node, *x;
@@ -306,42 +354,124 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
    * is sought: a load that every step makes is one that the compiler can
    * hoist out of the walk loop, so that it is made once per walk. */
   GHashTable *t = it->hash;
-  GHashNode **nodes = t->nodes;
-  glong i = it->i;
-  gulong chain;
+  GHashNode **nodes;
+  glong i;
+#ifndef BUCKETWALK_DISABLE_CHECKS
+  gulong chain = it->chain;
+  GHashNode *y;
+  gpointer k;
+  glong d;
 
-#ifndef G_DISABLE_CHECKS
   /* The table's count, as the walk began, is the test for an iterator on
    * no entry too: there nnodes is negative, which no table's count is. */
   if (__builtin_expect (t->nnodes != it->nnodes, 0))
     {
       if (n)
-        goto changed;
+        return _G_HASH_ITER_REPORTED (it, key, val);
       *key = _G_HASH_ITER_NULL;
       *val = _G_HASH_ITER_NULL;
       return _G_HASH_ITER_NULL;
     }
   /* A resize that left the count as it was: a thaw. */
   if (__builtin_expect (t->size != it->size, 0))
-    goto changed;
-  /* Anything may have been done to the table since the last step.  The node
-   * the walk stands on is read only once it has been found again in its
-   * chain, after entries with the same keys as before, and with its own key
-   * as before; most often it is the chain's head.  The bucket is read only
-   * below the size, which steps that did not check may have left behind. */
-  if (__builtin_expect (_G_HASH_ITER_GULONG (i) >= _G_HASH_ITER_GULONG (t->size), 0))
-    goto changed;
-  chain = _G_HASH_ITER_SEED (t);
-  for (x = nodes[i];; x = x->next)
+    return _G_HASH_ITER_REPORTED (it, key, val);
+  /* Anything may have been done to the table since the last step, n taken
+   * back by GLib among it.  A node that was the last of its chain is not
+   * read: the walk goes on from the next bucket.  Any other had a next, x,
+   * which the step hands out once it has found n as it was: from its
+   * bucket's head, after entries with the keys they had, where it was
+   * among the chain's first three; further down, the node handed out
+   * there, with its key and next as then. */
+  nodes = t->nodes;
+  i = it->i;
+  if (_G_HASH_ITER_EVEN (!chain))
+    goto bucket;
+  x = _G_HASH_ITER_NODE (chain & ~3UL);
+  if (__builtin_expect (!(chain & 3), 1))
     {
-      if (__builtin_expect (!x, 0))
-        goto changed;
-      chain = _G_HASH_ITER_MIX (chain, x->key);
-      if (x == n)
-        break;
+      /* n was its chain's head. */
+      if (__builtin_expect (nodes[i] != n || n->key != it->keys[0] || n->next != x, 0))
+        return _G_HASH_ITER_REPORTED (it, key, val);
+    second:
+      k = x->key;
+      it->node = x;
+      it->keys[1] = k;
+      it->chain = x->next ? _G_HASH_ITER_WORD (x->next) | 1 : 0;
+      *key = k;
+      *val = x->value;
+      return *key;
     }
-  if (__builtin_expect (chain != it->chain, 0))
-    goto changed;
+  if (__builtin_expect ((chain & 3) == 3, 0))
+    {
+      /* n was further down (where it has no next, steps without checks
+       * moved the walk to it). */
+      if (__builtin_expect (it->far != n || !x, 0))
+        {
+          _G_HASH_ITER_ELSEWHERE (it, key, val);
+          goto lost;
+        }
+      if (__builtin_expect (n->key != it->keys[0] || n->next != x, 0))
+        return _G_HASH_ITER_REPORTED (it, key, val);
+      goto far;
+    }
+  /* n was the second or third of its chain. */
+  _G_HASH_ITER_ELSEWHERE (it, key, val);
+  y = nodes[i];
+  if (__builtin_expect (!y || y->key != it->keys[0], 0))
+    return _G_HASH_ITER_REPORTED (it, key, val);
+  if (chain & 2)
+    {
+      y = y->next;
+      if (__builtin_expect (!y || y->key != it->keys[1], 0))
+        return _G_HASH_ITER_REPORTED (it, key, val);
+    }
+  if (__builtin_expect (y->next != n || n->key != it->keys[chain & 3] || n->next != x, 0))
+    return _G_HASH_ITER_REPORTED (it, key, val);
+  if (chain & 2)
+    goto far;
+third:
+  k = x->key;
+  it->node = x;
+  it->keys[2] = k;
+  it->chain = x->next ? _G_HASH_ITER_WORD (x->next) | 2 : 0;
+  *key = k;
+  *val = x->value;
+  return *key;
+far:
+  k = x->key;
+  it->node = x;
+  it->far = x;
+  it->keys[0] = k;
+  it->chain = x->next ? _G_HASH_ITER_WORD (x->next) | 3 : 0;
+  *key = k;
+  *val = x->value;
+  return *key;
+lost:
+  /* Steps that kept nothing of what a checked step compares (built with
+   * BUCKETWALK_DISABLE_CHECKS) moved the walk: n is found again from its
+   * bucket's head, however far down, and the walk goes on from there.  The
+   * bucket is read only below the size, which such steps may have left
+   * behind: this is the one bound of the index, as only such steps, which
+   * then leave this way here, move it where a checked step did not. */
+  if (__builtin_expect (_G_HASH_ITER_TO (gulong, i) >= _G_HASH_ITER_TO (gulong, t->size), 0))
+    return _G_HASH_ITER_REPORTED (it, key, val);
+  for (d = 0, y = nodes[i]; y != n; d++, y = y->next)
+    {
+      if (!y)
+        return _G_HASH_ITER_REPORTED (it, key, val);
+      if (d < 2)
+        it->keys[d] = y->key;
+    }
+  if (d < 2)
+    it->keys[d] = n->key;
+  x = n->next;
+  if (!x)
+    goto bucket;
+  if (d == 0)
+    goto second;
+  if (d == 1)
+    goto third;
+  goto far;
 #else
   if (__builtin_expect (!n, 0))
     {
@@ -350,108 +480,102 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
       *val = _G_HASH_ITER_NULL;
       return _G_HASH_ITER_NULL;
     }
-  chain = it->chain;
-#endif
   x = n->next;
   if (_G_HASH_ITER_EVEN (!x))
-    {
-      /* On to the next bucket that holds an entry.  A long index needs no
-       * widening on x86_64; i stays below size, a gint. */
-      glong size = t->size;
+    goto bucket;
+give:
+  it->node = x;
+  *key = x->key;
+  *val = x->value;
+  return *key;
+#endif
 
-      /* Most often the next bucket holds an entry.  A run of empty ones
-       * is scanned two buckets a turn: a loop of one a turn is so short
-       * that its speed depends on where the compiler happens to place it
-       * (across a 32-byte boundary it takes twice as long). */
-      if (__builtin_expect (++i >= size, 0))
-        goto end;
-      if (__builtin_expect (!(x = nodes[i]), 0))
-        {
-#ifndef __i386__
-          /* A large table's empty buckets prefetch ahead one by one, and
-           * the one that holds an entry below (not on i386: see there). */
-          if (__builtin_expect (size >= _G_HASH_ITER_PREFETCH_SIZE, 0)
-              && _G_HASH_ITER_PREFETCHES (size, t->nnodes))
-            do
+bucket:
+  {
+    /* On to the next bucket that holds an entry.  A long index needs no
+     * widening on x86_64; i stays below size, a gint. */
+    glong size = t->size;
+
+#ifdef BUCKETWALK_DISABLE_CHECKS
+    nodes = t->nodes;
+    i = it->i;
+#endif
+
+    /* Most often the next bucket holds an entry.  A run of empty ones is
+     * scanned two buckets a turn: a loop of one a turn is so short that its
+     * speed depends on where the compiler happens to place it (across a
+     * 32-byte boundary it takes twice as long). */
+    if (__builtin_expect (_G_HASH_ITER_TO (gulong, ++i) >= _G_HASH_ITER_TO (gulong, size), 0))
+      goto end;
+    if (__builtin_expect (!(x = nodes[i]), 0))
+      {
+        _G_HASH_ITER_ELSEWHERE (it, key, val);
+        /* A large table's nodes are not in the caches, and a walk would
+         * wait for one miss after the other: each bucket passed, the one
+         * arrived at too, prefetches ahead (see _G_HASH_ITER_PREFETCH_AHEAD).
+         * Only a step that passes an empty bucket does, so that the others
+         * pay nothing for it: on the tables that prefetch, most do. */
+        if (__builtin_expect (size >= _G_HASH_ITER_PREFETCH_SIZE, 0)
+            && _G_HASH_ITER_PREFETCHES (size, t->nnodes))
+          {
+            for (;;)
               {
                 if (__builtin_expect (i < size - 2 * _G_HASH_ITER_PREFETCH_AHEAD, 1))
                   _G_HASH_ITER_PREFETCH (nodes, i);
                 if (__builtin_expect (++i >= size, 0))
                   goto end;
-              }
-            while (!(x = nodes[i]));
-          else
-#endif
-            for (;;)
-              {
-                if (__builtin_expect (++i >= size, 0))
-                  goto end;
-                if ((x = nodes[i]))
-                  break;
-                if (__builtin_expect (++i >= size, 0))
-                  goto end;
                 if ((x = nodes[i]))
                   break;
               }
-        }
-      it->i = _G_HASH_ITER_GINT (i);
-      chain = _G_HASH_ITER_SEED (t);
-      /* A large table's nodes are not in the caches, and a walk would wait
-       * for one miss after the other (see _G_HASH_ITER_PREFETCH_AHEAD).
-       * No bucket past the last is read; a node read is one of the
-       * table's now. */
-#ifndef __i386__
-      if (__builtin_expect (size >= _G_HASH_ITER_PREFETCH_SIZE, 0)
-          && _G_HASH_ITER_PREFETCHES (size, t->nnodes) && i < size - 2 * _G_HASH_ITER_PREFETCH_AHEAD)
-        _G_HASH_ITER_PREFETCH (nodes, i);
-#else
-      /* With i386's few registers, the prefetches of every bucket passed
-       * would cost every step of every table 0.5 to 7 instructions: the
-       * step into a bucket prefetches only the head and second node ahead
-       * of the bucket it arrives at. */
-      if (__builtin_expect (size >= _G_HASH_ITER_PREFETCH_SIZE, 0)
-          && i < size - 2 * _G_HASH_ITER_PREFETCH_AHEAD)
-        {
-          GHashNode *ahead = nodes[i + _G_HASH_ITER_PREFETCH_AHEAD];
-
-          __builtin_prefetch (nodes[i + 2 * _G_HASH_ITER_PREFETCH_AHEAD]);
-          if (ahead)
-            __builtin_prefetch (ahead->next);
-        }
-#endif
-    }
-  {
-    gpointer k = x->key, v = x->value;
-
+            if (__builtin_expect (i < size - 2 * _G_HASH_ITER_PREFETCH_AHEAD, 1))
+              _G_HASH_ITER_PREFETCH (nodes, i);
+          }
+        else
+          for (;;)
+            {
+              if (__builtin_expect (++i >= size, 0))
+                goto end;
+              if ((x = nodes[i]))
+                break;
+              if (__builtin_expect (++i >= size, 0))
+                goto end;
+              if ((x = nodes[i]))
+                break;
+            }
+      }
+    it->i = _G_HASH_ITER_GINT (i);
+#ifndef BUCKETWALK_DISABLE_CHECKS
+    k = x->key;
     it->node = x;
-    it->chain = _G_HASH_ITER_MIX (chain, k);
+    _G_HASH_ITER_AT_HEAD (it, x, k);
     *key = k;
-    *val = v;
+    *val = x->value;
     return *key;
+#else
+    /* A checked step that takes over finds that the walk moved on (and
+     * where to: see lost). */
+    it->chain = 3;
+    goto give;
+#endif
   }
 
 end:
   _G_HASH_ITER_END (it, _G_HASH_ITER_GINT (i), -1, key, val);
   return _G_HASH_ITER_NULL;
-#ifndef G_DISABLE_CHECKS
-changed:
-  /* Out of the way of the walk, which ends before the report, so that a
-   * log handler may step the iterator (it stays at the end, silently) or
-   * start another walk with g_hash_iter_first (which stands). */
-  {
-    gint nnodes = t->nnodes, size = t->size, then_nnodes = it->nnodes, then_size = it->size;
-
-    _G_HASH_ITER_END (it, size > 0 ? size : 0, -2, key, val);
-    g_log ("bucketwalk", G_LOG_LEVEL_CRITICAL,
-           "g_hash_iter_next: the table changed during the walk (%d entries in %d buckets, "
-           "%d in %d when the walk began); the walk ends here",
-           nnodes, size, then_nnodes, then_size);
-    return _G_HASH_ITER_NULL;
-  }
-#endif
 }
 
-#endif /* the inline step */
+#endif /* the step */
+
+/* Programs built with this header call the library's functions of version
+ * BUCKETWALK_1.3, whose step is the one above.  The functions that a
+ * program linked without it gets, such as one built with an older header,
+ * keep the state of the older headers' steps (see bucketwalk(3)). */
+#if defined (__GNUC__) && !defined (_G_HASH_ITER_OUT_OF_LINE)
+__asm__ (".symver g_hash_iter_new,g_hash_iter_new@BUCKETWALK_1.3\n\t"
+         ".symver g_hash_iter_first,g_hash_iter_first@BUCKETWALK_1.3\n\t"
+         ".symver g_hash_iter_next,g_hash_iter_next@BUCKETWALK_1.3\n\t"
+         ".symver g_hash_iter_destroy,g_hash_iter_destroy@BUCKETWALK_1.3");
+#endif
 
 #ifdef __cplusplus
 }

@@ -9,15 +9,21 @@
 //  - Two or three tables built through GLib's calls, changed through them
 //    between the steps of a walk of the first: 0 to 6 calls (inserts,
 //    removes, replaced values, foreach_remove, freezes, thaws, other tables
-//    destroyed and made again) between two steps, GLib's free list primed.
-//    Each step hands out an entry that is in the walked table with its
-//    current value, never one twice; a changed count or size is reported
-//    by the very next step, and a report ends the walk; a walk that nothing
-//    ended early hands out every entry that was in the table throughout.
-//    A twin iterator stepped through the library's functions agrees with
-//    the inline step at every step.
+//    destroyed and made again) between two steps, GLib's free list primed;
+//    the walked table's hash may put every key in one chain.  Each step
+//    hands out an entry that is in the walked table with its current value,
+//    never one twice; a changed count or size is reported by the very next
+//    step, and a report ends the walk; a walk that nothing ended early hands
+//    out every entry that was in the table throughout.  Where the walk
+//    stands further down than the third entry of a chain, what the header
+//    promises there: calls that leave the node it stands on with its key
+//    and next go unseen, and the rest of the walk then only ends.  Twin
+//    iterators stepped through the library's functions and through the
+//    inline step built as C agree with the inline step at every step.
 
 #include <bucketwalk.h>
+
+#include "steps.h"
 
 // The walks go through the header's inline step, the path most callers take.
 #ifndef BUCKETWALK_INLINE_STEP
@@ -137,10 +143,10 @@ gpointer (*volatile library_next)(GHashIter *, gpointer *, gpointer *) = g_hash_
 // free list, is not found in table 0.
 class Tables {
 public:
-	explicit Tables(unsigned count) : n(count)
+	Tables(unsigned count, bool one_chain) : n(count)
 	{
 		for (unsigned j = 0; j < n; j++)
-			t[j] = g_hash_table_new(g_direct_hash, g_direct_equal);
+			t[j] = g_hash_table_new(j == 0 && one_chain ? one_bucket : g_direct_hash, g_direct_equal);
 	}
 	~Tables()
 	{
@@ -198,6 +204,7 @@ public:
 	}
 
 private:
+	static guint one_bucket(gconstpointer) { return 0; }
 	static gboolean doomed(gpointer key, gpointer, gpointer self)
 	{
 		Tables *ts = static_cast<Tables *>(self);
@@ -219,19 +226,20 @@ struct Step {
 	gpointer result, key, val;
 };
 
-// Steps a inline and b through the library, and requires that they agree:
-// results, slots and the iterators' fields.
+// Steps a inline, b through the library and c by the inline step built as
+// C, and requires that they agree: results, slots and the iterators' fields.
 Step
-step_both(GHashIter *a, GHashIter *b, bool first)
+step_all(GHashIter *a, GHashIter *b, GHashIter *c, bool first)
 {
-	Step s, l;
+	Step s, l, x;
 	s.result = first ? g_hash_iter_first(a, &s.key, &s.val) : g_hash_iter_next(a, &s.key, &s.val);
 	l.result = first ? library_first(b, &l.key, &l.val) : library_next(b, &l.key, &l.val);
-	require(s.result == l.result && s.key == l.key && s.val == l.val);
-	require(a->i == b->i && a->node == b->node && a->size == b->size && a->nnodes == b->nnodes);
-#if BUCKETWALK_MINOR_VERSION >= 2
-	require(a->chain == b->chain);
-#endif
+	x.result = first ? c_first(c, &x.key, &x.val) : c_next(c, &x.key, &x.val);
+	for (const Step &o : {l, x})
+		require(s.result == o.result && s.key == o.key && s.val == o.val);
+	for (const GHashIter *o : {b, c})
+		require(a->i == o->i && a->node == o->node && a->size == o->size && a->nnodes == o->nnodes &&
+			a->chain == o->chain);
 	return s;
 }
 
@@ -243,7 +251,7 @@ step_both(GHashIter *a, GHashIter *b, bool first)
 // a change the walk is exact: every entry that was in the table throughout
 // was handed out.  After the walk, a restart walks the table as foreach does.
 void
-walk_changed_tables(Input &in)
+walk_changed_tables(Input &in, bool one_chain)
 {
 	static bool handler = (g_log_set_handler("bucketwalk", G_LOG_LEVEL_CRITICAL, on_report, nullptr), true);
 	(void)handler;
@@ -252,7 +260,7 @@ walk_changed_tables(Input &in)
 		g_hash_table_insert(spare, GINT_TO_POINTER(-1 - k), nullptr);
 	g_hash_table_destroy(spare);
 
-	Tables ts(2 + in.byte() % 2);
+	Tables ts(2 + in.byte() % 2, one_chain);
 	for (unsigned n = 0, ops = in.byte() * 2; n < ops; n++)
 		ts.apply(in, n);
 	GHashTable *t = ts.walked();
@@ -260,40 +268,52 @@ walk_changed_tables(Input &in)
 	ts.forget();
 
 	reports = 0;
-	GHashIter *a = g_hash_iter_new(t), *b = g_hash_iter_new(t);
+	GHashIter *a = g_hash_iter_new(t), *b = g_hash_iter_new(t), *c = g_hash_iter_new(t);
 	std::set<gpointer> seen;
-	Step s = step_both(a, b, true);
-	for (unsigned serial = 1000; a->node;) {
-		require(present(t, s.key, s.val));
-		require(seen.insert(s.key).second);
+	// Whether calls went unseen where the walk stood further down than the
+	// third entry of its chain: then the walk has only to end.
+	bool unseen = false;
+	Step s = step_all(a, b, c, true);
+	for (unsigned serial = 1000, steps = 0; a->node; steps++) {
+		if (!unseen) {
+			require(present(t, s.key, s.val));
+			require(seen.insert(s.key).second);
+		}
+		// GLib's free list, down which such a walk may go, holds fewer
+		// nodes than the fuzzer's tables ever had.
+		require(steps < 1000000);
 		const gint size = t->size, nnodes = t->nnodes;
-		for (unsigned calls = in.byte() % 7; calls > 0 && !in.empty(); calls--)
+		const bool far = (a->chain & 3) == 3;
+		const GHashNode was = *a->node;
+		unsigned calls = in.byte() % 7;
+		for (unsigned n = calls; n > 0 && !in.empty(); n--)
 			ts.apply(in, serial++);
 		const bool counted = t->size != size || t->nnodes != nnodes;
-		s = step_both(a, b, false);
+		const bool kept = a->node->key == was.key && a->node->next == was.next;
+		s = step_all(a, b, c, false);
 		if (reports)
 			break;
 		require(!counted);
+		unseen = unseen || (far && calls && kept);
 	}
 	require(!a->node && !s.result && !s.key && !s.val && a->i == (t->size > 0 ? t->size : 0));
-	require(reports == 0 || reports == 2);
+	require(reports == 0 || reports == 3);
 	const bool changed = reports != 0;
-#if BUCKETWALK_MINOR_VERSION >= 2
-	require(g_hash_iter_changed(a) == changed && g_hash_iter_changed(b) == changed);
-#endif
-	if (!changed)
+	require(g_hash_iter_changed(a) == changed && g_hash_iter_changed(b) == changed && g_hash_iter_changed(c) == changed);
+	if (!changed && !unseen)
 		for (gpointer k : before)
 			require(seen.count(k) || ts.gone().count(k));
 	// The walk ended, and stays so, silently.
 	require(g_hash_iter_next(a, &s.key, &s.val) == nullptr && !a->node && !s.key && !s.val);
 	require(library_next(b, &s.key, &s.val) == nullptr && !b->node && !s.key && !s.val);
-	require(reports == (changed ? 2 : 0));
+	require(c_next(c, &s.key, &s.val) == nullptr && !c->node && !s.key && !s.val);
+	require(reports == (changed ? 3 : 0));
 	std::vector<gpointer> again;
 	for (g_hash_iter_first(a, &s.key, &s.val); a->node; g_hash_iter_next(a, &s.key, &s.val))
 		again.push_back(s.key);
-	require(again == foreach_keys(t) && reports == (changed ? 2 : 0));
-	g_hash_iter_destroy(a);
-	g_hash_iter_destroy(b);
+	require(again == foreach_keys(t) && reports == (changed ? 3 : 0));
+	for (GHashIter *it : {a, b, c})
+		g_hash_iter_destroy(it);
 }
 
 }  // namespace
@@ -304,7 +324,7 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	Input in(data, size);
 	const unsigned mode = in.byte();
 	if (mode & 0x80) {
-		walk_changed_tables(in);
+		walk_changed_tables(in, mode & 0x40);
 		return 0;
 	}
 	const bool same_slot = mode & 1;

@@ -1,15 +1,16 @@
 #!/bin/sh
 # Checks a shipped ELF file the way a distribution would:
 #   elf_check.sh program FILE "NEEDED..." [fortified]
-#   elf_check.sh library FILE "NEEDED..." "EXPORTED..." "VERSION OLD..."
+#   elf_check.sh library FILE "NEEDED..." "EXPORTED..." "DEFAULT OTHER..."
 # - its NEEDED entries are exactly the given libraries;
 # - full RELRO with immediate binding, position independent, no empty run
 #   path entry;
 # - a program is a PIE, has the stack protector and, in a build that
 #   fortifies (all but Debug), calls the C library's fortified functions;
-# - a library exports exactly the given functions, each at the given symbol
-#   version, the default, and at each older one given after it.  (Its functions keep no buffers on the stack, so there is
-#   nothing for a stack protector to guard.)
+# - a library exports exactly the given functions, each at the default
+#   symbol version given first, and at each other one given after it.  (Its
+#   functions keep no buffers on the stack, so there is nothing for a stack
+#   protector to guard.)
 set -u
 kind=$1 file=$2 needed=$3 extra=${4-} version=${5-}
 fail=0

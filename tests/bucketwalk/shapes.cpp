@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "check.h"
+#include "steps.h"
 
 namespace {
 
@@ -307,12 +308,17 @@ large_tables()
 }
 
 // Named without a call, the functions are the library's own, inline step
-// or not: those of the version the program was linked against, 1.1's for
-// programs linked against 1.0 or 1.1.
+// or not: those of BUCKETWALK_1.3, which the header binds its programs to;
+// for programs built with older headers, those of the version they were
+// linked against, 1.1's or the default, 1.2's, which are the same.
 bool
 library_function(void *f, const char *name)
 {
-	return f == dlvsym(RTLD_DEFAULT, name, "BUCKETWALK_1.2") || f == dlvsym(RTLD_DEFAULT, name, "BUCKETWALK_1.1");
+#if BUCKETWALK_MINOR_VERSION >= 3
+	return f == dlvsym(RTLD_DEFAULT, name, "BUCKETWALK_1.3");
+#else
+	return f == dlvsym(RTLD_DEFAULT, name, "BUCKETWALK_1.2") && f == dlvsym(RTLD_DEFAULT, name, "BUCKETWALK_1.1");
+#endif
 }
 
 void
@@ -321,6 +327,49 @@ addresses_are_the_library_functions()
 	CHECK(library_function(reinterpret_cast<void *>(&g_hash_iter_next), "g_hash_iter_next"));
 	CHECK(library_function(reinterpret_cast<void *>(&g_hash_iter_first), "g_hash_iter_first"));
 }
+
+#if defined(BUCKETWALK_DISABLE_CHECKS) && defined(__OPTIMIZE__)
+// A checked step, the inline one (built as C: c_next) or the library's,
+// takes over a walk that steps without checks took past the buckets of the
+// table as it now is: the table grew meanwhile and shrank back to the size
+// and count that the walk began with.  It reads no bucket past the last
+// (which lies before an inaccessible page), and reports.  So from each of
+// the places a checked step may have left the walk: a chain's head, its
+// second and third entry, further down.  Without optimisation every step
+// is the library's, which checks, so that no step leaves the walk there.
+int reports;
+
+void
+checked_steps_take_over()
+{
+	HandTable small(Buckets{{{P(1), P(1)}, {P(2), P(2)}, {P(3), P(3)}, {P(4), P(4)}, {P(5), P(5)}}, {}});
+	Buckets b(100);
+	for (long k = 1; k <= 5; k++)
+		b[static_cast<size_t>(80 + k)].push_back({P(k + 10), P(k)});
+	HandTable large(b);
+	g_log_set_handler("bucketwalk", G_LOG_LEVEL_CRITICAL, [](const gchar *, GLogLevelFlags, const gchar *, gpointer) { reports++; }, nullptr);
+	using Next = gpointer (*)(GHashIter *, gpointer *, gpointer *);
+	Next volatile library_next = g_hash_iter_next;
+	for (Next take : {Next(c_next), Next(library_next)})
+		for (int checked = 0; checked <= 4; checked++) {
+			GHashTable t = small.table;
+			Iter i(&t);
+			gpointer key, val;
+			c_first(i.it, &key, &val);
+			for (int n = 0; n < checked; n++)
+				c_next(i.it, &key, &val);
+			t.size = large.table.size;
+			t.nodes = large.table.nodes;
+			while (i.it->i < 81)
+				g_hash_iter_next(i.it, &key, &val);  // without checks
+			t.size = small.table.size;
+			t.nodes = small.table.nodes;
+			reports = 0;
+			CHECK(i.it->node && take(i.it, &key, &val) == nullptr && !i.it->node && g_hash_iter_changed(i.it) &&
+			      reports == 1);
+		}
+}
+#endif
 
 }  // namespace
 
@@ -341,5 +390,8 @@ main()
 		{"next after the end", stays_at_the_end_without_reading},
 		{"large tables, sparse and dense", large_tables},
 		{"addresses are the library's functions", addresses_are_the_library_functions},
+#if defined(BUCKETWALK_DISABLE_CHECKS) && defined(__OPTIMIZE__)
+		{"checked steps take over a walk without checks", checked_steps_take_over},
+#endif
 	});
 }
