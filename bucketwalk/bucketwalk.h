@@ -258,6 +258,20 @@ void g_hash_iter_destroy (GHashIter *it);
 #define _G_HASH_ITER_DEFINITION extern __inline__ __attribute__ ((__gnu_inline__))
 #endif
 
+/* Whether table t has the size and count that the walk of it began with.
+ * They lie side by side, in the same order, in both records: on x86_64 one
+ * compare of a word covers both. */
+#if defined (__SIZEOF_LONG__) && __SIZEOF_LONG__ == 8
+#define _G_HASH_ITER_PAIR(r)						\
+  (_G_HASH_ITER_TO (gulong, _G_HASH_ITER_TO (guint, (r)->nnodes)) << 32	\
+   | _G_HASH_ITER_TO (guint, (r)->size))
+#define _G_HASH_ITER_SAME_NUMBERS(t, iter)				\
+  (_G_HASH_ITER_PAIR (t) == _G_HASH_ITER_PAIR (iter))
+#else
+#define _G_HASH_ITER_SAME_NUMBERS(t, iter)				\
+  ((t)->nnodes == (iter)->nnodes && (t)->size == (iter)->size)
+#endif
+
 /* Ends the walk of it at bucket index i (a gint), with mark -1 for a walk
  * that ran out and -2 for one that a change ended: it stands on no entry,
  * and both slots are null. */
@@ -320,9 +334,15 @@ g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val)
  * so that its step keeps no register across a call. */
 #define _G_HASH_ITER_REPORT(iter, k, v)						\
   (__extension__ ({								\
-    GHashTable *_rt = (iter)->hash;						\
-    gint _rn = _rt->nnodes, _rs = _rt->size, _then_n = (iter)->nnodes, _then_s = (iter)->size; \
+    GHashTable *_rt;								\
+    gint _rn, _rs, _then_n, _then_s;						\
 										\
+    __asm__ __volatile__ ("" ::: "memory");					\
+    _rt = (iter)->hash;								\
+    _rn = _rt->nnodes;								\
+    _rs = _rt->size;								\
+    _then_n = (iter)->nnodes;							\
+    _then_s = (iter)->size;							\
     _G_HASH_ITER_END (iter, _rs > 0 ? _rs : 0, -2, k, v);			\
     g_log ("bucketwalk", G_LOG_LEVEL_CRITICAL,					\
            "g_hash_iter_next: the table changed during the walk (%d entries in %d buckets, " \
@@ -362,9 +382,10 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
   gpointer k;
   glong d;
 
-  /* The table's count, as the walk began, is the test for an iterator on
-   * no entry too: there nnodes is negative, which no table's count is. */
-  if (__builtin_expect (t->nnodes != it->nnodes, 0))
+  /* The table's size and count, as the walk began (a resize that left the
+   * count as it was is a thaw), are the test for an iterator on no entry
+   * too: there nnodes is negative, which no table's count is. */
+  if (__builtin_expect (!_G_HASH_ITER_SAME_NUMBERS (t, it), 0))
     {
       if (n)
         return _G_HASH_ITER_REPORTED (it, key, val);
@@ -372,9 +393,6 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
       *val = _G_HASH_ITER_NULL;
       return _G_HASH_ITER_NULL;
     }
-  /* A resize that left the count as it was: a thaw. */
-  if (__builtin_expect (t->size != it->size, 0))
-    return _G_HASH_ITER_REPORTED (it, key, val);
   /* Anything may have been done to the table since the last step, n taken
    * back by GLib among it.  A node that was the last of its chain is not
    * read: the walk goes on from the next bucket.  Any other had a next, x,
@@ -386,10 +404,10 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
   i = it->i;
   if (_G_HASH_ITER_EVEN (!chain))
     goto bucket;
-  x = _G_HASH_ITER_NODE (chain & ~3UL);
   if (__builtin_expect (!(chain & 3), 1))
     {
       /* n was its chain's head. */
+      x = _G_HASH_ITER_NODE (chain);
       if (__builtin_expect (nodes[i] != n || n->key != it->keys[0] || n->next != x, 0))
         return _G_HASH_ITER_REPORTED (it, key, val);
     second:
@@ -401,6 +419,7 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
       *val = x->value;
       return *key;
     }
+  x = _G_HASH_ITER_NODE (chain & ~3UL);
   if (__builtin_expect ((chain & 3) == 3, 0))
     {
       /* n was further down (where it has no next, steps without checks
@@ -510,6 +529,9 @@ bucket:
     if (__builtin_expect (!(x = nodes[i]), 0))
       {
         _G_HASH_ITER_ELSEWHERE (it, key, val);
+        /* i as the scan begins: what the scan computes of it, GCC would
+         * otherwise compute before, on every step into a bucket. */
+        __asm__ ("" : "+r" (i));
         /* A large table's nodes are not in the caches, and a walk would
          * wait for one miss after the other: each bucket passed, the one
          * arrived at too, prefetches ahead (see _G_HASH_ITER_PREFETCH_AHEAD).
