@@ -11,7 +11,19 @@ const std::vector<TableSpec> table_specs = {
 	{"string/100000", "s100k", true, 100000, 0},     {"string/1000000", "s1M", true, 1000000, 0},
 	{"direct/4000000", "d4M", false, 4000000, 0},    {"string/4000000", "s4M", true, 4000000, 0},
 	{"sparse/1000000-10000", "sparse", false, 1000000, 10000},
+	{"frozen/20000", "f20k", false, 20000, 0, TableSpec::frozen},
+	{"onechain/20000", "o20k", false, 20000, 0, TableSpec::one_chain},
 };
+
+namespace {
+
+guint
+one_bucket(gconstpointer)
+{
+	return 0;
+}
+
+}  // namespace
 
 // Direct keys are scattered integers, so that the walk order is unrelated to
 // the order in which the nodes were allocated, as with most real keys.
@@ -19,7 +31,9 @@ GHashTable *
 build_table(const TableSpec &s)
 {
 	GHashTable *t = s.strings ? g_hash_table_new(g_str_hash, g_str_equal)
-				  : g_hash_table_new(g_direct_hash, g_direct_equal);
+		      : g_hash_table_new(s.chains == TableSpec::one_chain ? one_bucket : g_direct_hash, g_direct_equal);
+	if (s.chains == TableSpec::frozen)
+		g_hash_table_freeze(t);
 	auto key = [&](int i) -> gpointer {
 		if (s.strings) {
 			char buf[32];

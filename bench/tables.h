@@ -14,6 +14,9 @@ struct TableSpec {
 	bool strings;
 	int entries;
 	int keep;  // entries left after removals while frozen (sparse tables)
+	// Long chains: the keys inserted while the table is frozen (in its 11
+	// buckets), or a hash that puts them all in one bucket.
+	enum { grown, frozen, one_chain } chains = grown;
 };
 
 extern const std::vector<TableSpec> table_specs;

@@ -39,6 +39,11 @@ gulong walk_floor_prefetch (GHashTable *t);	/* the same, prefetching as the iter
 gulong walk_stream (GHashTable *t);
 void stream_prepare (GHashTable *t);
 
+/* remove.c: every entry of a table removed and its key freed, by walking
+ * and removing after the walk, or through g_hash_table_foreach_remove. */
+void remove_collected (GHashTable *t);
+void remove_foreach (GHashTable *t);
+
 void consume (gpointer key, gpointer val);
 extern gulong consumed;
 

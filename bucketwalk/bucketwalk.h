@@ -20,33 +20,51 @@
  *
  * The walk visits the buckets in ascending order and each bucket's chain
  * from its head: the table's own order, neither insertion nor key order.
- * An iterator only reads its table.
+ * An iterator only reads its table.  Each step reads the bucket array and
+ * at most four nodes, the one it hands out among them: a walk costs time
+ * in proportion to the table's buckets and entries, however long its
+ * chains.
  *
- * A table changed during a walk ends it, or the walk goes on exactly: it
- * never hands out an entry that is not in the table, nor one twice, and
- * never reads a node that GLib has taken back.  Before a step reads the
- * entry it stands on, it finds that entry again in its bucket's chain,
- * after entries with the same keys as when it got there, in a table of the
- * same size and count as when the walk began.  Where it does not, the step
- * returns null, as at the end, reports the change as a CRITICAL through
- * g_log, and g_hash_iter_changed (it) says so after the loop.  A change it
- * does not see leaves the walk exact: every entry that was in the table
- * throughout is handed out once.  What goes unseen: a new value for a key
- * (the walk hands out the current one); entries removed and inserted
- * between the same two steps, the count and the number of buckets then as
- * they were, where the chain up to the current entry keeps its keys (an
- * entry inserted ahead of the walk is handed out, one behind it is not);
- * a chain up to the current entry whose keys differ but have the same
- * fingerprint, which may then miss entries of that bucket or hand one out
- * twice: the fingerprint starts from the table's address, so that keys
- * chosen to collide would have to know it, and other keys collide about
- * once in 2^32 such changes on i386, 2^64 on x86_64; and a destroyed
- * table, whose memory is gone: no step may follow g_hash_table_destroy.
+ * A table changed during a walk ends it, or the walk goes on exactly, but
+ * for one case below.  Whatever GLib calls a program makes between two
+ * steps, on this table or others, short of destroying this one, the next
+ * step either reports the change, or goes on exactly: it hands out only
+ * entries that are in the table, with their current values, none twice,
+ * and every entry that was in the table throughout is handed out.  A step
+ * that reports returns null, as at the end, and logs a CRITICAL through
+ * g_log; g_hash_iter_changed (it) says so after the loop.  A step reports
+ * any change of the table's count or number of buckets.  Otherwise:
+ *  - from an entry that was the last of its chain when handed out, it goes
+ *    on from the next bucket, and reads nothing of that entry;
+ *  - from one of the first three entries of a chain, it finds the entry
+ *    again from its bucket's head, after entries with the keys they had,
+ *    with its own key and its next as they were, and reports anything
+ *    else.  It compares the keys themselves, so that no keys can pass for
+ *    others;
+ *  - from an entry further down, it finds only that entry's node as it
+ *    was handed out, with its key and its next.
+ * The case: between two steps from an entry further down than the third
+ * of its chain, calls that leave that node with its key and next, and the
+ * table's count and number of buckets as they were, go unseen, and the
+ * walk goes on from that next.  Such calls remove as many entries as they
+ * insert (or resize the table and back).  An entry of the chain before the
+ * current one that they removed and inserted again is then handed out
+ * again; entries that a resize and one back moved within the chain may be
+ * missed or handed out again; and where they removed the current entry's
+ * next and then the current entry, after inserting others, the walk hands
+ * out entries that GLib has taken back, from its list of free nodes, as
+ * they were when removed, until that list ends, and goes on from the next
+ * bucket (with those two keys inserted again, it hands out the first of
+ * them and misses what the chain held after it).  A destroyed table is out
+ * of reach: no step may follow g_hash_table_destroy.  To remove entries
+ * that a walk picks out, collect them during the walk and remove them after
+ * it (bucketwalk(3) shows how), or use g_hash_table_foreach_remove.
  *
  * GHashNode and GHashTable below are GLib 1.2's own private layout, which
  * the library reads directly; they must match the libglib-1.2.so.0 that
- * made the table.  Version 1.2 of this header needs libbucketwalk 1.2 or
- * later.
+ * made the table.  Version 1.3 of this header needs libbucketwalk 1.3 or
+ * later: it binds a program's calls to the library's functions of version
+ * BUCKETWALK_1.3 (below).
  */
 #ifndef BUCKETWALK_H
 #define BUCKETWALK_H
@@ -173,9 +191,9 @@ gpointer g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val);
  * returns null at the end of the walk, and on every later call.  An entry
  * whose key is null also returns null, with its value in *val.  When the
  * table has changed since the walk began (see above), ends the walk in the
- * same way, and then logs a CRITICAL (unless G_DISABLE_CHECKS, see below):
- * a log handler may step the iterator, which stays at the end, or start a
- * new walk with g_hash_iter_first, which stands. */
+ * same way, and then logs a CRITICAL: the walk stays ended after the log
+ * handler, whatever the handler does with the iterator, so that no loop
+ * goes on from there; after the loop, g_hash_iter_first starts again. */
 gpointer g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val);
 
 /* Frees the iterator (null is ignored); the table is not touched. */
@@ -201,13 +219,17 @@ void g_hash_iter_destroy (GHashIter *it);
  * call the library's functions always.
  *
  * The checks are the library's: they stay whatever the program defines,
- * G_DISABLE_CHECKS included.  A program that wants the walk without them
- * defines BUCKETWALK_DISABLE_CHECKS before including this header: its
- * inline steps then compare nothing, and walk on through whatever the
- * table's nodes point at, as GLib's own loops do.  A checked step, the
- * library's or another file's, may take over such a walk: it reads nothing
- * but the table's buckets and the nodes reached from them, and reports
- * what it cannot prove (see bucketwalk(3)).
+ * G_DISABLE_CHECKS included, as GLib 2's iterator keeps its own.  A
+ * program that wants the walk without them defines
+ * BUCKETWALK_DISABLE_CHECKS before including this header: its inline steps
+ * then compare nothing and report nothing, and walk on through whatever
+ * the table's nodes point at, GLib's list of free nodes among them, as
+ * GLib's own loops do.  A checked step (the library's, or another file's)
+ * may take over such a walk: it reads nothing but the table's buckets and
+ * the nodes it reaches from them, finds the current entry again from its
+ * bucket's head, however far down, and goes on from there, or reports;
+ * where checked steps and steps without checks take turns, a checked one
+ * may report a table that has not changed.
  */
 
 /* A null pointer and conversions that C++ compilers do not warn about. */

@@ -73,8 +73,24 @@ if(GLIB12_REAL_FROM)
   set(GLIB12_IS_REAL ON)
   bucketwalk_glib12_target(GLib12::glib "${GLIB12_REAL_CFLAGS}" "${GLIB12_REAL_LIBS}")
 elseif(GLIB12 STREQUAL real)
-  message(FATAL_ERROR "GLIB12=real, but no usable GLib 1.2 was found "
-    "(pkg-config module glib 1.2.x, or glib-config)")
+  # Where it looked, and how to point it at a GLib 1.2 already installed.
+  if(DEFINED ENV{PKG_CONFIG_PATH} AND NOT "$ENV{PKG_CONFIG_PATH}" STREQUAL "")
+    set(pc_path "PKG_CONFIG_PATH=$ENV{PKG_CONFIG_PATH}")
+  else()
+    set(pc_path "PKG_CONFIG_PATH unset")
+  endif()
+  set(pc_dirs "no pkg-config")
+  if(PKG_CONFIG_EXECUTABLE)
+    execute_process(COMMAND ${PKG_CONFIG_EXECUTABLE} --variable pc_path pkg-config
+      OUTPUT_VARIABLE pc_dirs OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
+  message(FATAL_ERROR "GLIB12=real, but no usable GLib 1.2 was found.  Looked for:\n"
+    "  the pkg-config module glib 1.2.x, on ${pc_path}, then in pkg-config's own "
+    "directories (${pc_dirs});\n"
+    "  glib-config 1.2.x on PATH=$ENV{PATH}.\n"
+    "A GLib 1.2 installed under PREFIX is found with PKG_CONFIG_PATH=PREFIX/lib/pkgconfig, "
+    "or with PREFIX/bin on PATH for its glib-config.  The -realglib presets look first in "
+    "build/real-glib/<arch>, which ./run builds from GLIB12_SOURCE, then on PKG_CONFIG_PATH.")
 else()
   if(GLIB12 STREQUAL standin)
     message(STATUS "GLib 1.2: the project's stand-in (glib12/), as GLIB12=standin asks")

@@ -2,13 +2,16 @@
  * wordcount - count the words of a file, or of standard input, in a GLib
  * hash table and print each word with its count, walking the table with
  * libbucketwalk's iterator.  A word is a run of bytes other than white space.
- * The words come out in the table's own order: bucket by bucket.
+ * The words come out in the table's own order: bucket by bucket.  With -m,
+ * the words that occur fewer than MIN times are removed from the table
+ * first.
  *
- *	wordcount [FILE]
+ *	wordcount [-m MIN] [FILE]
  */
 #include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <glib.h>
@@ -40,6 +43,34 @@ next_word (FILE *f, gchar **buf, gulong *cap)
   return len;
 }
 
+/* Removes the words that occur fewer than min times from counts, and frees
+ * them.  A walk hands out nothing more once its table has changed, so it
+ * collects the words, and they are removed after it, the table frozen
+ * meanwhile, so that it resizes once, not at each removal. */
+static void
+remove_rare (GHashTable *counts, guint min)
+{
+  gchar **rare = g_new (gchar *, g_hash_table_size (counts) + 1);
+  GHashIter *it = g_hash_iter_new (counts);
+  gpointer key, val;
+  guint n = 0, j;
+
+  if (g_hash_iter_first (it, &key, &val))
+    do
+      if (GPOINTER_TO_UINT (val) < min)
+        rare[n++] = key;
+    while (g_hash_iter_next (it, &key, &val));
+  g_hash_iter_destroy (it);
+  g_hash_table_freeze (counts);
+  for (j = 0; j < n; j++)
+    {
+      g_hash_table_remove (counts, rare[j]);
+      g_free (rare[j]);
+    }
+  g_hash_table_thaw (counts);
+  g_free (rare);
+}
+
 int
 main (int argc, char **argv)
 {
@@ -48,12 +79,25 @@ main (int argc, char **argv)
   GHashIter *it;
   gpointer key, val;
   gulong cap = 64;
-  gchar *word;
+  gchar *word, *end;
+  const char *name = argv[0];
+  guint min = 0;
   int status = 0;
 
+  if (argc > 2 && strcmp (argv[1], "-m") == 0)
+    {
+      min = (guint) strtoul (argv[2], &end, 10);
+      if (*argv[2] == '\0' || *end != '\0')
+        {
+          fprintf (stderr, "usage: %s [-m MIN] [FILE]\n", name);
+          return 1;
+        }
+      argc -= 2;
+      argv += 2;
+    }
   if (argc > 1 && (f = fopen (argv[1], "r")) == NULL)
     {
-      fprintf (stderr, "%s: %s: %s\n", argv[0], argv[1], strerror (errno));
+      fprintf (stderr, "%s: %s: %s\n", name, argv[1], strerror (errno));
       return 1;
     }
 
@@ -69,10 +113,12 @@ main (int argc, char **argv)
     }
   if (ferror (f))
     {
-      fprintf (stderr, "%s: %s\n", argv[0], strerror (errno));
+      fprintf (stderr, "%s: %s\n", name, strerror (errno));
       status = 1;
     }
   g_free (word);
+  if (min > 1)
+    remove_rare (counts, min);
 
   it = g_hash_iter_new (counts);
   if (g_hash_iter_first (it, &key, &val))
@@ -92,7 +138,7 @@ main (int argc, char **argv)
     fclose (f);
   if (fflush (stdout) == EOF)
     {
-      fprintf (stderr, "%s: %s\n", argv[0], strerror (errno));
+      fprintf (stderr, "%s: %s\n", name, strerror (errno));
       status = 1;
     }
   return status;

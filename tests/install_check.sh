@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs a build and builds clients against the installed tree:
-#  - each component installs exactly its files (Runtime: the program, the
-#    library and the program's page; Development: what builds against it),
+#  - each component installs exactly its files (Runtime: the library;
+#    Development: what builds against it; Program: epochclock and its page),
 #    and each manual page renders without a warning;
 #  - a /usr install's bucketwalk.pc adds nothing to GLib's flags but
 #    -lbucketwalk, since pkg-config drops the system directories;
@@ -30,9 +30,9 @@ no() {
 }
 
 # --- components ------------------------------------------------------------
-runtime="bin/epochclock
-$libdir/libbucketwalk.so.1
-$libdir/libbucketwalk.so.$version
+runtime="$libdir/libbucketwalk.so.1
+$libdir/libbucketwalk.so.$version"
+program="bin/epochclock
 share/man/man1/epochclock.1"
 development="$libdir/cmake/bucketwalk/bucketwalkConfig.cmake
 $libdir/cmake/bucketwalk/bucketwalkConfigVersion.cmake
@@ -46,11 +46,16 @@ share/man/man3/g_hash_iter_destroy.3
 share/man/man3/g_hash_iter_first.3
 share/man/man3/g_hash_iter_new.3
 share/man/man3/g_hash_iter_next.3"
-for component in Runtime Development; do
+for component in Runtime Development Program; do
 	DESTDIR=$tmp/$component cmake --install "$build" --prefix /usr --component $component >/dev/null ||
 		no "$component: cmake --install failed"
 	got=$(cd "$tmp/$component/usr" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
-	want=$(if [ $component = Runtime ]; then echo "$runtime"; else echo "$development"; fi | LC_ALL=C sort)
+	case $component in
+	Runtime) want=$runtime ;;
+	Development) want=$development ;;
+	*) want=$program ;;
+	esac
+	want=$(printf '%s\n' "$want" | LC_ALL=C sort)
 	if [ "$got" = "$want" ]; then ok; else
 		no "$component installs:"
 		printf '%s\n' "$got" | sed 's/^/  /'
@@ -61,7 +66,7 @@ if readelf -d "$tmp/Runtime/usr/$libdir/libbucketwalk.so.$version" | grep -q 'R.
 else ok; fi
 
 # The installed manual pages render without a warning, .so links included.
-for page in "$tmp"/Runtime/usr/share/man/man*/* "$tmp"/Development/usr/share/man/man*/*; do
+for page in "$tmp"/Program/usr/share/man/man*/* "$tmp"/Development/usr/share/man/man*/*; do
 	dir=${page%/man*/*}
 	if (cd "$dir" && groff -mandoc -ww -z "${page#"$dir"/}") >"$tmp/log" 2>&1 && [ ! -s "$tmp/log" ]; then
 		ok
