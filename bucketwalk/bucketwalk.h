@@ -434,25 +434,24 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
         return _G_HASH_ITER_REPORTED (it, key, val);
     second:
       k = x->key;
-      it->node = x;
       it->keys[1] = k;
-      it->chain = x->next ? _G_HASH_ITER_WORD (x->next) | 1 : 0;
-      *key = k;
-      *val = x->value;
-      return *key;
+      chain = x->next ? _G_HASH_ITER_WORD (x->next) | 1 : 0;
+      goto give;
     }
   x = _G_HASH_ITER_NODE (chain & ~3UL);
   if (__builtin_expect ((chain & 3) == 3, 0))
     {
-      /* n was further down (where it has no next, steps without checks
-       * moved the walk to it). */
-      if (__builtin_expect (it->far != n || !x, 0))
+      /* n was further down, and far is n, unless steps without checks
+       * moved the walk since. */
+      if (__builtin_expect (it->far != n, 0))
         {
           _G_HASH_ITER_ELSEWHERE (it, key, val);
           goto lost;
         }
       if (__builtin_expect (n->key != it->keys[0] || n->next != x, 0))
         return _G_HASH_ITER_REPORTED (it, key, val);
+      if (_G_HASH_ITER_EVEN (!x))
+        goto bucket;
       goto far;
     }
   /* n was the second or third of its chain. */
@@ -472,18 +471,17 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
     goto far;
 third:
   k = x->key;
-  it->node = x;
   it->keys[2] = k;
-  it->chain = x->next ? _G_HASH_ITER_WORD (x->next) | 2 : 0;
-  *key = k;
-  *val = x->value;
-  return *key;
+  chain = x->next ? _G_HASH_ITER_WORD (x->next) | 2 : 0;
+  goto give;
 far:
   k = x->key;
-  it->node = x;
   it->far = x;
   it->keys[0] = k;
-  it->chain = x->next ? _G_HASH_ITER_WORD (x->next) | 3 : 0;
+  chain = _G_HASH_ITER_WORD (x->next) | 3;
+give:
+  it->node = x;
+  it->chain = chain;
   *key = k;
   *val = x->value;
   return *key;
@@ -590,11 +588,9 @@ bucket:
     it->i = _G_HASH_ITER_GINT (i);
 #ifndef BUCKETWALK_DISABLE_CHECKS
     k = x->key;
-    it->node = x;
-    _G_HASH_ITER_AT_HEAD (it, x, k);
-    *key = k;
-    *val = x->value;
-    return *key;
+    it->keys[0] = k;
+    chain = _G_HASH_ITER_WORD (x->next);
+    goto give;
 #else
     /* A checked step that takes over finds that the walk moved on (and
      * where to: see lost). */
