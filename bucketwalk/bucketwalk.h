@@ -149,8 +149,8 @@ struct _GHashIter
  * distances 8 to 64 and two to five stages, measured on tables of 10^6 and
  * 4 * 10^6 entries, these cost least on the worst of them: more stages
  * gain where chains are long, and cost more than that where they are short
- * and the walk hardly waits on memory.  (The inline step on i386 prefetches
- * less: see there.) */
+ * and the walk hardly waits on memory.  (A step without checks prefetches
+ * only where it passes an empty bucket: see there.) */
 #define _G_HASH_ITER_PREFETCH_SIZE 262144
 #define _G_HASH_ITER_PREFETCH_AHEAD 16
 #define _G_HASH_ITER_PREFETCHES(size, nnodes) \
@@ -553,10 +553,11 @@ bucket:
          * otherwise compute before, on every step into a bucket. */
         __asm__ ("" : "+r" (i));
         /* A large table's nodes are not in the caches, and a walk would
-         * wait for one miss after the other: each bucket passed, the one
-         * arrived at too, prefetches ahead (see _G_HASH_ITER_PREFETCH_AHEAD).
-         * Only a step that passes an empty bucket does, so that the others
-         * pay nothing for it: on the tables that prefetch, most do. */
+         * wait for one miss after the other: each bucket passed prefetches
+         * ahead (see _G_HASH_ITER_PREFETCH_AHEAD), and so does the one
+         * arrived at, below.  Steps without checks, which are to cost no
+         * more than a plain loop, test for it only where they pass an empty
+         * bucket. */
         if (__builtin_expect (size >= _G_HASH_ITER_PREFETCH_SIZE, 0)
             && _G_HASH_ITER_PREFETCHES (size, t->nnodes))
           {
@@ -569,8 +570,10 @@ bucket:
                 if ((x = nodes[i]))
                   break;
               }
+#ifdef BUCKETWALK_DISABLE_CHECKS
             if (__builtin_expect (i < size - 2 * _G_HASH_ITER_PREFETCH_AHEAD, 1))
               _G_HASH_ITER_PREFETCH (nodes, i);
+#endif
           }
         else
           for (;;)
@@ -585,6 +588,11 @@ bucket:
                 break;
             }
       }
+#ifndef BUCKETWALK_DISABLE_CHECKS
+    if (__builtin_expect (size >= _G_HASH_ITER_PREFETCH_SIZE, 0)
+        && _G_HASH_ITER_PREFETCHES (size, t->nnodes) && i < size - 2 * _G_HASH_ITER_PREFETCH_AHEAD)
+      _G_HASH_ITER_PREFETCH (nodes, i);
+#endif
     it->i = _G_HASH_ITER_GINT (i);
 #ifndef BUCKETWALK_DISABLE_CHECKS
     k = x->key;
