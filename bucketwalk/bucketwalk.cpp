@@ -88,8 +88,9 @@ end(GHashIter *it, gint i, gint mark, gpointer *key, gpointer *val)
 }
 
 // Hands out n, down a chain whose keys before it fingerprint to h.  A node
-// further down than the third of its chain keeps its key in keys[0], and
-// itself in far: the next step checks it there rather than walk down to it.
+// further down than the third of its chain keeps its key in keys[0], its
+// next in keys[1], and itself in far: the next step checks them there, as
+// the header's step does, rather than walk down to it.
 inline gpointer
 hand_out(GHashIter *it, GHashNode *n, gulong h, glong depth, gpointer *key, gpointer *val)
 {
@@ -99,6 +100,7 @@ hand_out(GHashIter *it, GHashNode *n, gulong h, glong depth, gpointer *key, gpoi
 	if (depth > 3) {
 		it->far = n;
 		it->keys[0] = k;
+		it->keys[1] = n->next;
 	}
 	*key = k;
 	*val = v;
@@ -182,8 +184,8 @@ compat_new(GHashTable *t)
 // The step of the programs built with the older headers.  It compares the
 // table's size and count with the walk's, as 1.1's step did, and finds the
 // current entry again in its chain from the head, or, where this step
-// handed it out further down than the third of its chain, finds its key as
-// it was.  It compares no fingerprint, which 1.0's and 1.1's
+// handed it out further down than the third of its chain, finds its key
+// and next as they were.  It compares no fingerprint, which 1.0's and 1.1's
 // steps do not keep, and keeps 1.2's for the inline step of 1.2.
 BW_EXPORT gpointer
 compat_next(GHashIter *it, gpointer *key, gpointer *val)
@@ -204,7 +206,11 @@ compat_next(GHashIter *it, gpointer *key, gpointer *val)
 	gulong h = seed_1_2(t);
 	glong depth = 1;
 	if (it->far == n) {
-		if (n->key != it->keys[0])
+		// The last of its chain is not read: the walk goes on from the
+		// next bucket.
+		if (!it->keys[1])
+			return compat_bucket(it, t, it->i + 1, key, val);
+		if (n->key != it->keys[0] || n->next != it->keys[1])
 			return bw_report(it, key, val);
 		h = it->chain;
 		depth = 4;

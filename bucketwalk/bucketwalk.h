@@ -20,10 +20,10 @@
  *
  * The walk visits the buckets in ascending order and each bucket's chain
  * from its head: the table's own order, neither insertion nor key order.
- * An iterator only reads its table.  Each step reads the bucket array and
- * at most four nodes, the one it hands out among them: a walk costs time
- * in proportion to the table's buckets and entries, however long its
- * chains.
+ * An iterator only reads its table.  To find and hand out an entry, a step
+ * reads the bucket array and at most four nodes (and, in a large table,
+ * the first nodes of chains ahead, to prefetch them): a walk costs time in
+ * proportion to the table's buckets and entries, however long its chains.
  *
  * A table changed during a walk ends it, or the walk goes on exactly, but
  * for one case below.  Whatever GLib calls a program makes between two
@@ -44,21 +44,24 @@
  *  - from an entry further down, it finds only that entry's node as it
  *    was handed out, with its key and its next.
  * The case: between two steps from an entry further down than the third
- * of its chain, calls that leave that node with its key and next, and the
- * table's count and number of buckets as they were, go unseen, and the
- * walk goes on from that next.  Such calls remove as many entries as they
- * insert (or resize the table and back).  An entry of the chain before the
- * current one that they removed and inserted again is then handed out
- * again; entries that a resize and one back moved within the chain may be
- * missed or handed out again; and where they removed the current entry's
- * next and then the current entry, after inserting others, the walk hands
- * out entries that GLib has taken back, from its list of free nodes, as
- * they were when removed, until that list ends, and goes on from the next
- * bucket (with those two keys inserted again, it hands out the first of
- * them and misses what the chain held after it).  A destroyed table is out
- * of reach: no step may follow g_hash_table_destroy.  To remove entries
- * that a walk picks out, collect them during the walk and remove them after
- * it (bucketwalk(3) shows how), or use g_hash_table_foreach_remove.
+ * of its chain (and not its last), calls that leave that node with its key
+ * and next, and the table's count and number of buckets as they were, go
+ * unseen, and the walk goes on from that next node, wherever GLib has put
+ * it since.  Such calls remove as many entries as they insert (or resize
+ * the table and back).  Where the next node is still the chain's, entries
+ * of the chain before the current one that they removed and inserted again
+ * are handed out again, and entries that a resize and one back moved within
+ * the chain may be missed or handed out again.  Where they removed the
+ * current entry's next and then the current entry, the walk follows that
+ * next node: down GLib's list of free nodes, handing out entries that GLib
+ * has taken back as they were when removed (their keys perhaps freed), or
+ * down the chain, of this table or another, that a later insertion gave
+ * the node to, handing out that chain's entries, until the list or chain
+ * ends; then it goes on from this table's next bucket, and has missed the
+ * rest of the walked chain.  A destroyed table is out of reach: no step may
+ * follow g_hash_table_destroy.  To remove entries that a walk picks out,
+ * collect them during the walk and remove them after it (bucketwalk(3)
+ * shows how), or use g_hash_table_foreach_remove.
  *
  * GHashNode and GHashTable below are GLib 1.2's own private layout, which
  * the library reads directly; they must match the libglib-1.2.so.0 that
@@ -192,8 +195,9 @@ gpointer g_hash_iter_first (GHashIter *it, gpointer *key, gpointer *val);
  * whose key is null also returns null, with its value in *val.  When the
  * table has changed since the walk began (see above), ends the walk in the
  * same way, and then logs a CRITICAL: the walk stays ended after the log
- * handler, whatever the handler does with the iterator, so that no loop
- * goes on from there; after the loop, g_hash_iter_first starts again. */
+ * handler, whatever the handler does with the iterator (but destroy it),
+ * so that no loop goes on from there; after the loop, g_hash_iter_first
+ * starts again. */
 gpointer g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val);
 
 /* Frees the iterator (null is ignored); the table is not touched. */
@@ -227,9 +231,11 @@ void g_hash_iter_destroy (GHashIter *it);
  * GLib's own loops do.  A checked step (the library's, or another file's)
  * may take over such a walk: it reads nothing but the table's buckets and
  * the nodes it reaches from them, finds the current entry again from its
- * bucket's head, however far down, and goes on from there, or reports;
- * where checked steps and steps without checks take turns, a checked one
- * may report a table that has not changed.
+ * bucket's head, however far down, and goes on from there, or reports.
+ * Where checked steps and steps without checks take turns, a checked one
+ * may report a table that has not changed, and each that takes over reads
+ * the chain from its head: such a walk of long chains costs time that grows
+ * with the square of their length.
  */
 
 /* A null pointer and conversions that C++ compilers do not warn about. */
@@ -442,16 +448,14 @@ g_hash_iter_next (GHashIter *it, gpointer *key, gpointer *val)
   if (__builtin_expect ((chain & 3) == 3, 0))
     {
       /* n was further down, and far is n, unless steps without checks
-       * moved the walk since. */
-      if (__builtin_expect (it->far != n, 0))
+       * moved the walk since (their chain 3 has no next). */
+      if (__builtin_expect (it->far != n || !x, 0))
         {
           _G_HASH_ITER_ELSEWHERE (it, key, val);
           goto lost;
         }
       if (__builtin_expect (n->key != it->keys[0] || n->next != x, 0))
         return _G_HASH_ITER_REPORTED (it, key, val);
-      if (_G_HASH_ITER_EVEN (!x))
-        goto bucket;
       goto far;
     }
   /* n was the second or third of its chain. */
@@ -478,7 +482,7 @@ far:
   k = x->key;
   it->far = x;
   it->keys[0] = k;
-  chain = _G_HASH_ITER_WORD (x->next) | 3;
+  chain = x->next ? _G_HASH_ITER_WORD (x->next) | 3 : 0;
 give:
   it->node = x;
   it->chain = chain;
