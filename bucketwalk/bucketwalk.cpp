@@ -134,8 +134,13 @@ bw_report(GHashIter *it, gpointer *key, gpointer *val)
 	return _G_HASH_ITER_REPORT(it, key, val);
 }
 
-BW_EXPORT GHashIter *
-bw_new(GHashTable *t)
+}  // extern "C"
+
+namespace {
+
+// A new iterator on t, started by first; null for a null t.
+GHashIter *
+make(GHashTable *t, gpointer (*first)(GHashIter *, gpointer *, gpointer *))
 {
 	if (!t)
 		return nullptr;
@@ -146,8 +151,18 @@ bw_new(GHashTable *t)
 	it->hash = t;
 	it->node = nullptr;
 	it->far = nullptr;
-	bw_first(it, &key, &val);
+	first(it, &key, &val);
 	return it;
+}
+
+}  // namespace
+
+extern "C" {
+
+BW_EXPORT GHashIter *
+bw_new(GHashTable *t)
+{
+	return make(t, bw_first);
 }
 
 BW_EXPORT void
@@ -169,16 +184,7 @@ compat_first(GHashIter *it, gpointer *key, gpointer *val)
 BW_EXPORT GHashIter *
 compat_new(GHashTable *t)
 {
-	if (!t)
-		return nullptr;
-	GHashIter *it = static_cast<GHashIter *>(g_malloc(sizeof *it));
-	gpointer key, val;
-
-	it->hash = t;
-	it->node = nullptr;
-	it->far = nullptr;
-	compat_first(it, &key, &val);
-	return it;
+	return make(t, compat_first);
 }
 
 // The step of the programs built with the older headers.  It compares the
