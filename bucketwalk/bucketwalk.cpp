@@ -190,8 +190,8 @@ compat_new(GHashTable *t)
 // The step of the programs built with the older headers.  It compares the
 // table's size and count with the walk's, as 1.1's step did, and finds the
 // current entry again in its chain from the head, or, where this step
-// handed it out further down than the third of its chain, finds its key
-// and next as they were.  It compares no fingerprint, which 1.0's and 1.1's
+// handed it out further down than the third of its chain, goes on from it
+// while it holds its key and next as they were.  It compares no fingerprint, which 1.0's and 1.1's
 // steps do not keep, and keeps 1.2's for the inline step of 1.2.
 BW_EXPORT gpointer
 compat_next(GHashIter *it, gpointer *key, gpointer *val)
@@ -211,13 +211,12 @@ compat_next(GHashIter *it, gpointer *key, gpointer *val)
 		return bw_report(it, key, val);
 	gulong h = seed_1_2(t);
 	glong depth = 1;
-	if (it->far == n) {
-		// The last of its chain is not read: the walk goes on from the
-		// next bucket.
-		if (!it->keys[1])
-			return compat_bucket(it, t, it->i + 1, key, val);
-		if (n->key != it->keys[0] || n->next != it->keys[1])
-			return bw_report(it, key, val);
+	// The record of an entry further down may be older than this walk, or
+	// be another version's state: the older headers' inline steps leave it
+	// as it was, and a program that mixes in the header's steps writes
+	// other keys there.  It stands only while the node holds the key and
+	// next it records; otherwise the entry is found again from the head.
+	if (it->far == n && n->key == it->keys[0] && n->next == it->keys[1]) {
 		h = it->chain;
 		depth = 4;
 	} else
