@@ -89,8 +89,9 @@ end(GHashIter *it, gint i, gint mark, gpointer *key, gpointer *val)
 
 // Hands out n, down a chain whose keys before it fingerprint to h.  A node
 // further down than the third of its chain keeps its key in keys[0], its
-// next in keys[1], and itself in far: the next step checks them there, as
-// the header's step does, rather than walk down to it.
+// next in keys[1], its fingerprint in keys[2], and itself in far: the next
+// step checks them there, as the header's step does, rather than walk down
+// to it.
 inline gpointer
 hand_out(GHashIter *it, GHashNode *n, gulong h, glong depth, gpointer *key, gpointer *val)
 {
@@ -101,6 +102,7 @@ hand_out(GHashIter *it, GHashNode *n, gulong h, glong depth, gpointer *key, gpoi
 		it->far = n;
 		it->keys[0] = k;
 		it->keys[1] = n->next;
+		it->keys[2] = reinterpret_cast<gpointer>(it->chain);
 	}
 	*key = k;
 	*val = v;
@@ -150,6 +152,8 @@ make(GHashTable *t, gpointer (*first)(GHashIter *, gpointer *, gpointer *))
 
 	it->hash = t;
 	it->node = nullptr;
+	it->chain = 0;
+	it->keys[0] = it->keys[1] = it->keys[2] = nullptr;
 	it->far = nullptr;
 	first(it, &key, &val);
 	return it;
@@ -214,9 +218,15 @@ compat_next(GHashIter *it, gpointer *key, gpointer *val)
 	// The record of an entry further down may be older than this walk, or
 	// be another version's state: the older headers' inline steps leave it
 	// as it was, and a program that mixes in the header's steps writes
-	// other keys there.  It stands only while the node holds the key and
-	// next it records; otherwise the entry is found again from the head.
-	if (it->far == n && n->key == it->keys[0] && n->next == it->keys[1]) {
+	// other keys there.  It stands only while the fingerprint is the one it
+	// was made with (1.2's inline step, which keeps one, handed the entry
+	// out after the same keys) and the node holds the key and next it
+	// records; otherwise the entry is found again from the head.  1.1's
+	// inline steps keep no fingerprint: after them, a record that an
+	// earlier walk left at the entry stands as 1.1's own step went on, by
+	// the table's numbers and the entry's next.
+	if (it->far == n && it->chain == reinterpret_cast<gulong>(it->keys[2]) && n->key == it->keys[0] &&
+	    n->next == it->keys[1]) {
 		h = it->chain;
 		depth = 4;
 	} else

@@ -43,25 +43,28 @@
  *    others;
  *  - from an entry further down, it finds only that entry's node as it
  *    was handed out, with its key and its next.
- * The case: between two steps from an entry further down than the third
- * of its chain (and not its last), calls that leave that node with its key
+ * The case: between two steps from an entry further down than the third of
+ * its chain (and not its last), calls that leave that node with its key
  * and next, and the table's count and number of buckets as they were, go
  * unseen, and the walk goes on from that next node, wherever GLib has put
- * it since.  Such calls remove as many entries as they insert (or resize
- * the table and back).  Where the next node is still the chain's, entries
- * of the chain before the current one that they removed and inserted again
- * are handed out again, and entries that a resize and one back moved within
- * the chain may be missed or handed out again.  Where they removed the
- * current entry's next and then the current entry, the walk follows that
- * next node: down GLib's list of free nodes, handing out entries that GLib
- * has taken back as they were when removed (their keys perhaps freed), or
- * down the chain, of this table or another, that a later insertion gave
- * the node to, handing out that chain's entries, until the list or chain
- * ends; then it goes on from this table's next bucket, and has missed the
- * rest of the walked chain.  A destroyed table is out of reach: no step may
- * follow g_hash_table_destroy.  To remove entries that a walk picks out,
- * collect them during the walk and remove them after it (bucketwalk(3)
- * shows how), or use g_hash_table_foreach_remove.
+ * it since.  It counts the entries it hands out from there as further down
+ * than the third too, though removals before them may have brought them
+ * nearer the chain's head: the case holds for them as well.  Such calls
+ * remove as many entries as they insert (or resize the table and back).
+ * Where the next node is still the chain's, entries of the chain before
+ * the current one that they removed and inserted again are handed out
+ * again, and entries that a resize and one back moved within the chain may
+ * be missed or handed out again.  Where they removed the current entry's
+ * next and then the current entry, the walk follows that next node: down
+ * GLib's list of free nodes, handing out entries that GLib has taken back
+ * as they were when removed (their keys perhaps freed), or down the chain,
+ * of this table or another, that a later insertion gave the node to,
+ * handing out that chain's entries, until the list or chain ends; then it
+ * goes on from this table's next bucket, and has missed the rest of the
+ * walked chain.  A destroyed table is out of reach: no step may follow
+ * g_hash_table_destroy.  To remove entries that a walk picks out, collect
+ * them during the walk and remove them after it (bucketwalk(3) shows how),
+ * or use g_hash_table_foreach_remove.
  *
  * GHashNode and GHashTable below are GLib 1.2's own private layout, which
  * the library reads directly; they must match the libglib-1.2.so.0 that

@@ -349,6 +349,31 @@ mixed_steps_walk_exactly()
 		}
 		g_hash_table_remove(t, K(added));
 		CHECK(walked_right(inline_but_at_last(), foreach(t), MIXED_MAY_REPORT));
+
+#if BUCKETWALK_MINOR_VERSION != 1
+		// An entry that the library's steps handed out fifth in its chain
+		// in an earlier walk, now its head, and handed out so by the
+		// inline step; then removed with its next, leaving the key and next
+		// it had, the count kept.  The library's step reports it.  (1.1's
+		// inline steps keep nothing by which to tell, and its programs get
+		// what 1.1's own step did.)  The frozen table keeps its buckets'
+		// order through the removals.
+		if (shape == frozen) {
+			auto c = [](long j) { return K(1 + j * 11); };
+			for (library_first(it, &key, &val); it->node && key != c(4); library_next(it, &key, &val)) {
+			}
+			for (long j = 0; j < 4; j++)
+				g_hash_table_remove(t, c(j));
+			for (firsts[0](it, &key, &val); it->node && key != c(4); nexts[0](it, &key, &val)) {
+			}
+			g_hash_table_insert(t, K(201), nullptr);
+			g_hash_table_insert(t, K(202), nullptr);
+			g_hash_table_remove(t, c(5));
+			g_hash_table_remove(t, c(4));
+			CHECK(library_next(it, &key, &val) == nullptr && !it->node && reports == 1);
+			reports = 0;
+		}
+#endif
 		g_hash_iter_destroy(it);
 		g_hash_table_destroy(t);
 	}
