@@ -193,10 +193,10 @@ compat_new(GHashTable *t)
 
 // The step of the programs built with the older headers.  It compares the
 // table's size and count with the walk's, as 1.1's step did, and finds the
-// current entry again in its chain from the head, or, where this step
-// handed it out further down than the third of its chain, goes on from it
-// while it holds its key and next as they were.  It compares no fingerprint, which 1.0's and 1.1's
-// steps do not keep, and keeps 1.2's for the inline step of 1.2.
+// current entry again in its chain from the head, or goes on from its
+// record of an entry further down than the third of its chain (below).  It
+// checks no fingerprint against the chain, which 1.0's and 1.1's steps do
+// not keep, and keeps 1.2's for the inline step of 1.2.
 BW_EXPORT gpointer
 compat_next(GHashIter *it, gpointer *key, gpointer *val)
 {

@@ -18,9 +18,10 @@
 //    stands further down than the third entry of a chain, what the header
 //    promises there: calls that leave the node it stands on with its key
 //    and next go unseen, and the rest of the walk then only ends.  From the
-//    last entry of a chain, nothing but a changed count or size is reported.  Twin
-//    iterators stepped through the library's functions and through the
-//    inline step built as C agree with the inline step at every step.
+//    last entry of a chain, nothing but a changed count or size is
+//    reported.  Twin iterators stepped through the library's functions and
+//    through the inline step built as C agree with the inline step at every
+//    step.
 
 #include <bucketwalk.h>
 

@@ -265,9 +265,19 @@ two_hundred(Shape shape)
 	return t;
 }
 
-// The step of the older headers' programs (BUCKETWALK_1.1).
-using Next = gpointer (*)(GHashIter *, gpointer *, gpointer *);
-const Next library_next_1_1 = reinterpret_cast<Next>(dlvsym(RTLD_DEFAULT, "g_hash_iter_next", "BUCKETWALK_1.1"));
+// A step, and the step of the older headers' programs (BUCKETWALK_1.1).
+using Step = gpointer (*)(GHashIter *, gpointer *, gpointer *);
+const Step library_next_1_1 = reinterpret_cast<Step>(dlvsym(RTLD_DEFAULT, "g_hash_iter_next", "BUCKETWALK_1.1"));
+
+// Starts a walk of it with first and steps it with next until it stands on
+// the entry whose key is k, or on none.
+void
+walk_to(GHashIter *it, Step first, Step next, gpointer k)
+{
+	gpointer key, val;
+	for (first(it, &key, &val); it->node && key != k; next(it, &key, &val)) {
+	}
+}
 
 // A walk of an unchanged table whose steps are taken in turn, or at random,
 // by the inline step (C++ and C) and by the library's functions, on one
@@ -296,7 +306,6 @@ walked_right(const std::vector<Entry> &got, const std::vector<Entry> &want, bool
 void
 mixed_steps_walk_exactly()
 {
-	using Step = gpointer (*)(GHashIter *, gpointer *, gpointer *);
 	const Step firsts[] = {[](GHashIter *it, gpointer *k, gpointer *v) { return g_hash_iter_first(it, k, v); },
 			       library_first, c_first};
 	const Step nexts[] = {[](GHashIter *it, gpointer *k, gpointer *v) { return g_hash_iter_next(it, k, v); },
@@ -345,8 +354,7 @@ mixed_steps_walk_exactly()
 		};
 		g_hash_table_insert(t, K(added), K(added * 10));
 		CHECK(walked_right(inline_but_at_last(), foreach(t), MIXED_MAY_REPORT));
-		for (library_first(it, &key, &val); it->node && key != last; library_next(it, &key, &val)) {
-		}
+		walk_to(it, library_first, library_next, last);
 		g_hash_table_remove(t, K(added));
 		CHECK(walked_right(inline_but_at_last(), foreach(t), MIXED_MAY_REPORT));
 
@@ -360,12 +368,10 @@ mixed_steps_walk_exactly()
 		// order through the removals.
 		if (shape == frozen) {
 			auto c = [](long j) { return K(1 + j * 11); };
-			for (library_first(it, &key, &val); it->node && key != c(4); library_next(it, &key, &val)) {
-			}
+			walk_to(it, library_first, library_next, c(4));
 			for (long j = 0; j < 4; j++)
 				g_hash_table_remove(t, c(j));
-			for (firsts[0](it, &key, &val); it->node && key != c(4); nexts[0](it, &key, &val)) {
-			}
+			walk_to(it, firsts[0], nexts[0], c(4));
 			g_hash_table_insert(t, K(201), nullptr);
 			g_hash_table_insert(t, K(202), nullptr);
 			g_hash_table_remove(t, c(5));
@@ -638,104 +644,103 @@ changed_tables()
 
 	for (const Change &c : changes)
 		for (Shape shape : {thawed, frozen, one_chain}) {
-		if (!(c.shapes & shape))
-			continue;
-		const int failed_before = check::failures();
-		int cut_short = 0, unseen_deep = 0;
-		for (int place = 0; place < 40 && check::failures() == failed_before; place++) {
-			GHashTable *t = two_hundred(shape), *other = g_hash_table_new(g_direct_hash, g_direct_equal);
-			for (long k = 2; k <= 33; k++)
-				g_hash_table_insert(other, K(-k), nullptr);
-			const std::vector<Entry> before = foreach(t);
-			std::vector<Entry> seen;
-			Gone gone;
-			reports = 0;
+			if (!(c.shapes & shape))
+				continue;
+			const int failed_before = check::failures();
+			int cut_short = 0, unseen_deep = 0;
+			for (int place = 0; place < 40 && check::failures() == failed_before; place++) {
+				GHashTable *t = two_hundred(shape), *other = g_hash_table_new(g_direct_hash, g_direct_equal);
+				for (long k = 2; k <= 33; k++)
+					g_hash_table_insert(other, K(-k), nullptr);
+				const std::vector<Entry> before = foreach(t);
+				std::vector<Entry> seen;
+				Gone gone;
+				reports = 0;
 
-			const Walks w{g_hash_iter_new(t), g_hash_iter_new(t), g_hash_iter_new(t), g_hash_iter_new(t)};
-			gpointer key, val;
-			g_hash_iter_first(w.a, &key, &val);
-			library_first(w.b, &key, &val);
-			c_first(w.c, &key, &val);
-			g_hash_iter_first(w.old, &key, &val);
-			seen.emplace_back(key, val);
-			for (int n = 0; n < place; n++)
-				step_all(t, w, seen, false);
-			const size_t handed_out = seen.size();
-			// Further down than the third entry of its chain.
-			// Further down than the third entry of its chain; its last.
-			const GHashNode was = *w.a->node;
-			const bool deep = (w.a->chain & 3) == 3, last = !was.next;
-			// The step of the older headers' programs: the same exception,
-			// where it handed out its entry further down.
-			const bool old_far = w.old->node && w.old->far == w.old->node;
-			const GHashNode old_was = w.old->node ? *w.old->node : GHashNode{};
-			const gint count = t->nnodes, size = t->size;
-			c.make(t, w.a, other, gone);
-			const bool kept = w.a->node->key == was.key && w.a->node->next == was.next;
-			const bool old_unseen =
-			    old_far && w.old->node->key == old_was.key && w.old->node->next == old_was.next;
-			const bool numbers_kept = t->nnodes == count && t->size == size;
-			// A report comes at the very next step, or never.
-			in_handler = c.handler;
-			const bool reported = step_all(t, w, seen, deep, old_unseen);
-			in_handler = nullptr;
-			// An unseen change further down may lead the walk through GLib's
-			// free list, which ends.
-			for (int steps = 0; w.a->node && CHECK(!step_all(t, w, seen, deep, old_unseen)); steps++)
-				if (!CHECK(steps < 1000000))
-					break;
-			CHECK(reported || c.outcome != Change::reported || (deep && kept));
-			// From the last of a chain, the step reads nothing of it.
-			CHECK(!reported || !last || !numbers_kept);
-			CHECK(!reported || c.outcome != Change::exact);
-			if (reported) {
-				cut_short++;
-				CHECK(seen.size() == handed_out && reports == 3);
-				CHECK(last_report.find("g_hash_iter_next: the table changed during the walk") == 0 &&
-				      last_report.find("g_hash_table_foreach_remove") != std::string::npos);
-			} else if (deep) {
-				// What goes unseen further down: a node kept as it was.
-				CHECK(kept);
-				unseen_deep++;
-			} else {
-				// Exact: every entry that was in the table throughout.
-				for (const Entry &e : before) {
-					bool left = false, once_seen = false;
-					for (gpointer k : gone)
-						left = left || k == e.first;
-					for (const Entry &h : seen)
-						once_seen = once_seen || h.first == e.first;
-					CHECK(left || once_seen);
+				const Walks w{g_hash_iter_new(t), g_hash_iter_new(t), g_hash_iter_new(t), g_hash_iter_new(t)};
+				gpointer key, val;
+				g_hash_iter_first(w.a, &key, &val);
+				library_first(w.b, &key, &val);
+				c_first(w.c, &key, &val);
+				g_hash_iter_first(w.old, &key, &val);
+				seen.emplace_back(key, val);
+				for (int n = 0; n < place; n++)
+					step_all(t, w, seen, false);
+				const size_t handed_out = seen.size();
+				// Further down than the third entry of its chain; its last.
+				const GHashNode was = *w.a->node;
+				const bool deep = (w.a->chain & 3) == 3, last = !was.next;
+				// The step of the older headers' programs: the same exception,
+				// where it handed out its entry further down.
+				const bool old_far = w.old->node && w.old->far == w.old->node;
+				const GHashNode old_was = w.old->node ? *w.old->node : GHashNode{};
+				const gint count = t->nnodes, size = t->size;
+				c.make(t, w.a, other, gone);
+				const bool kept = w.a->node->key == was.key && w.a->node->next == was.next;
+				const bool old_unseen =
+				    old_far && w.old->node->key == old_was.key && w.old->node->next == old_was.next;
+				const bool numbers_kept = t->nnodes == count && t->size == size;
+				// A report comes at the very next step, or never.
+				in_handler = c.handler;
+				const bool reported = step_all(t, w, seen, deep, old_unseen);
+				in_handler = nullptr;
+				// An unseen change further down may lead the walk through GLib's
+				// free list, which ends.
+				for (int steps = 0; w.a->node && CHECK(!step_all(t, w, seen, deep, old_unseen)); steps++)
+					if (!CHECK(steps < 1000000))
+						break;
+				CHECK(reported || c.outcome != Change::reported || (deep && kept));
+				// From the last of a chain, the step reads nothing of it.
+				CHECK(!reported || !last || !numbers_kept);
+				CHECK(!reported || c.outcome != Change::exact);
+				if (reported) {
+					cut_short++;
+					CHECK(seen.size() == handed_out && reports == 3);
+					CHECK(last_report.find("g_hash_iter_next: the table changed during the walk") == 0 &&
+					      last_report.find("g_hash_table_foreach_remove") != std::string::npos);
+				} else if (deep) {
+					// What goes unseen further down: a node kept as it was.
+					CHECK(kept);
+					unseen_deep++;
+				} else {
+					// Exact: every entry that was in the table throughout.
+					for (const Entry &e : before) {
+						bool left = false, once_seen = false;
+						for (gpointer k : gone)
+							left = left || k == e.first;
+						for (const Entry &h : seen)
+							once_seen = once_seen || h.first == e.first;
+						CHECK(left || once_seen);
+					}
 				}
+				// The end, a's by the inline step and b's by the library, stepped
+				// by the other way: it stays, silently.  A handler's new walk
+				// ended with the report too.
+				for (GHashIter *it : {w.a, w.b, w.c})
+					CHECK(!it->node && it->i == t->size && it->nnodes == (reported ? -2 : -1) && it->chain == 0 &&
+					      bool(g_hash_iter_changed(it)) == reported);
+				gpointer kx = K(1), vx = K(1);
+				CHECK(library_next(w.a, &kx, &vx) == nullptr && !kx && !vx && !w.a->node);
+				kx = vx = K(1);
+				CHECK(g_hash_iter_next(w.b, &kx, &vx) == nullptr && !kx && !vx && !w.b->node);
+				CHECK(w.a->i == w.b->i && w.a->nnodes == w.b->nnodes && reports == (reported ? 3 : 0));
+				// A restart walks the table as it now is.
+				reports = 0;
+				std::vector<Entry> again;
+				for (g_hash_iter_first(w.a, &key, &val); w.a->node; g_hash_iter_next(w.a, &key, &val))
+					again.emplace_back(key, val);
+				CHECK(again == foreach(t) && reports == 0 && !g_hash_iter_changed(w.a));
+				for (GHashIter *it : {w.a, w.b, w.c, w.old})
+					g_hash_iter_destroy(it);
+				g_hash_table_destroy(t);
+				g_hash_table_destroy(other);
 			}
-			// The end, a's by the inline step and b's by the library, stepped
-			// by the other way: it stays, silently.  A handler's new walk
-			// ended with the report too.
-			for (GHashIter *it : {w.a, w.b, w.c})
-				CHECK(!it->node && it->i == t->size && it->nnodes == (reported ? -2 : -1) && it->chain == 0 &&
-				      bool(g_hash_iter_changed(it)) == reported);
-			gpointer kx = K(1), vx = K(1);
-			CHECK(library_next(w.a, &kx, &vx) == nullptr && !kx && !vx && !w.a->node);
-			kx = vx = K(1);
-			CHECK(g_hash_iter_next(w.b, &kx, &vx) == nullptr && !kx && !vx && !w.b->node);
-			CHECK(w.a->i == w.b->i && w.a->nnodes == w.b->nnodes && reports == (reported ? 3 : 0));
-			// A restart walks the table as it now is.
-			reports = 0;
-			std::vector<Entry> again;
-			for (g_hash_iter_first(w.a, &key, &val); w.a->node; g_hash_iter_next(w.a, &key, &val))
-				again.emplace_back(key, val);
-			CHECK(again == foreach(t) && reports == 0 && !g_hash_iter_changed(w.a));
-			for (GHashIter *it : {w.a, w.b, w.c, w.old})
-				g_hash_iter_destroy(it);
-			g_hash_table_destroy(t);
-			g_hash_table_destroy(other);
-		}
-		const char *table = shape == thawed ? "" : shape == frozen ? ", frozen" : ", one chain";
-		if (check::failures() != failed_before)
-			std::printf("  in: %s%s\n", c.name, table);
-		else if (c.outcome == Change::either)
-			std::printf("  %s%s: reported at %d of 40 places%s\n", c.name, table, cut_short,
-				    unseen_deep ? (", unseen further down at " + std::to_string(unseen_deep)).c_str() : "");
+			const char *table = shape == thawed ? "" : shape == frozen ? ", frozen" : ", one chain";
+			if (check::failures() != failed_before)
+				std::printf("  in: %s%s\n", c.name, table);
+			else if (c.outcome == Change::either)
+				std::printf("  %s%s: reported at %d of 40 places%s\n", c.name, table, cut_short,
+					    unseen_deep ? (", unseen further down at " + std::to_string(unseen_deep)).c_str() : "");
 		}
 	reports = 0;
 }
